@@ -1,0 +1,75 @@
+#pragma once
+
+#include "aws/httptransport.h"
+#include "core/foundation/error.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+namespace tessera {
+
+struct AccountEntry
+{
+    QString accountId;
+    QString accountName;
+
+    bool operator==(const AccountEntry &) const = default;
+};
+
+class PortalError : public Error
+{
+public:
+    enum class Case
+    {
+        http,
+        invalidRegion,
+        unauthorized,
+        invalidResponse,
+        repeatedNextToken,
+        pageLimitExceeded
+    };
+
+    static PortalError http(int status);
+    static PortalError invalidRegion(const QString &region);
+    static PortalError unauthorized();
+    static PortalError invalidResponse();
+    static PortalError repeatedNextToken();
+    static PortalError pageLimitExceeded();
+
+    Case errorCase() const { return m_case; }
+    int status() const { return m_status; }
+    const QString &region() const { return m_region; }
+    bool operator==(const PortalError &other) const;
+
+private:
+    PortalError(Case errorCase, QString description, int status = 0, QString region = {});
+    Case m_case;
+    int m_status;
+    QString m_region;
+};
+
+// Reads the accounts and role names a signed-in user may use from the access portal,
+// following pagination to the end with guards against a service that never stops.
+class PortalClient
+{
+public:
+    PortalClient(QString region, QString accessToken, std::shared_ptr<HttpTransport> session,
+                 int maximumPageCount);
+
+    QCoro::Task<QList<AccountEntry>> listAccounts(CancellationToken token = {}) const;
+    QCoro::Task<QStringList> listRoles(QString accountId, CancellationToken token = {}) const;
+
+    const QString &region() const { return m_region; }
+    int maximumPageCount() const { return m_maximumPageCount; }
+
+private:
+    QString m_region;
+    QString m_accessToken;
+    std::shared_ptr<HttpTransport> m_session;
+    int m_maximumPageCount;
+};
+
+} // namespace tessera

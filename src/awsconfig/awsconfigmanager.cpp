@@ -1,0 +1,1 @@
+#include "awsconfig/awsconfigmanager.h"

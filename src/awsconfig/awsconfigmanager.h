@@ -1,0 +1,5 @@
+#pragma once
+
+namespace tessera {
+// The AWS CLI config manager lives here.
+} // namespace tessera

@@ -1,0 +1,1 @@
+#include "quicksearch/quickswitchermodel.h"

@@ -1,0 +1,5 @@
+#pragma once
+
+namespace tessera {
+// The Quick Search model lives here.
+} // namespace tessera

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "core/foundation/taskhandle.h"
+
+#include <QCoroTask>
+#include <QTest>
+#include <functional>
+#include <stdexcept>
+
+namespace tessera::test {
+
+// Runs the event loop until `task` finishes (or `timeoutMs` passes) and returns its
+// result, rethrowing its failure. Lets plain QtTest slots drive coroutines.
+// Processes events until `condition` holds or `timeoutMs` passes; returns the condition.
+bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 5000);
+
+class WaitTimedOut : public std::runtime_error
+{
+public:
+    WaitTimedOut()
+        : std::runtime_error("task did not finish in time")
+    {}
+};
+
+template<typename T> T waitFor(QCoro::Task<T> task, int timeoutMs = 10000)
+{
+    auto handle = startTask<T>([&task](CancellationToken) { return std::move(task); });
+    if (!processEventsUntil([&] { return handle.isFinished(); }, timeoutMs)) {
+        handle.cancel();
+        throw WaitTimedOut();
+    }
+    return handle.resultNow();
+}
+
+} // namespace tessera::test
