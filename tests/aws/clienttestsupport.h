@@ -1,6 +1,7 @@
 #pragma once
 
 #include "aws/inmemorytransport.h"
+#include "core/foundation/error.h"
 #include "core/foundation/manualclock.h"
 #include "core/foundation/taskhandle.h"
 
