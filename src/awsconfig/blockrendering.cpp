@@ -61,10 +61,11 @@ QString renderSessionSection(const QString &sessionName, const QString &startURL
 
 QString blockHeaderTimestamp(const QDateTime &now)
 {
-    QTimeZone zone(QByteArrayLiteral("America/Los_Angeles"));
-    if (!zone.isValid()) {
-        zone = QTimeZone::systemTimeZone();
-    }
+    // Loading a zone reads the tz database; it does not change while the program runs.
+    static const QTimeZone zone = [] {
+        const QTimeZone losAngeles(QByteArrayLiteral("America/Los_Angeles"));
+        return losAngeles.isValid() ? losAngeles : QTimeZone::systemTimeZone();
+    }();
     const QDateTime local = now.toTimeZone(zone);
     return QLocale::c().toString(local, QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char(' ') +
            zone.abbreviation(local);

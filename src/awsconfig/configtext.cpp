@@ -34,6 +34,10 @@ QStringList splitAtEveryLineBreak(QStringView text)
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (isLineBreak(text.at(i).unicode())) {
             lines.append(text.sliced(start, i - start).toString());
+            if (text.at(i) == QLatin1Char('\r') && i + 1 < text.size() &&
+                text.at(i + 1) == QLatin1Char('\n')) {
+                ++i;
+            }
             start = i + 1;
         }
     }

@@ -46,7 +46,8 @@ inline bool isAlphanumeric(char32_t c)
 QString trimBlanks(QStringView text);
 QString trimLineBreaks(QStringView text);
 
-// Splits at every line-break character; "\r\n" gives an empty piece between the two.
+// Splits at every line-break character, a "\r\n" pair counting as one break: counted as
+// two, every kept section of a CRLF file would gain a blank line at each rewrite.
 QStringList splitAtEveryLineBreak(QStringView text);
 
 // The prefix up to the first white space, "#" or ";".

@@ -163,7 +163,7 @@ private Q_SLOTS:
         QCOMPARE(a.values.value(QStringLiteral("region")), QStringLiteral("eu-west-1"));
         QCOMPARE(AWSConfigManager::valueToken(a.values.value(QStringLiteral("sso_account_id"))),
                  QStringLiteral("123456789012"));
-        QVERIFY(a.raw.startsWith(QLatin1String("[profile a]\n\n  SSO_Account_ID")));
+        QVERIFY(a.raw.startsWith(QLatin1String("[profile a]\n  SSO_Account_ID")));
         QVERIFY(a.raw.endsWith(QLatin1String("region = eu-west-1")));
         QCOMPARE(sections.last().raw, QStringLiteral("[profile b]"));
     }

@@ -248,6 +248,9 @@ private Q_SLOTS:
         QTest::newRow("granted, crlf, no final break")
             << QStringLiteral("; mine\r\n[profile x]\r\nregion = eu-west-1")
             << int(AWSConfigManagementMode::granted);
+        QTest::newRow("crlf with a kept orphan")
+            << QString(userOwnedConfig).replace(QLatin1String("\n"), QLatin1String("\r\n"))
+            << int(AWSConfigManagementMode::native);
         QTest::newRow("missing file") << QString() << int(AWSConfigManagementMode::native);
     }
     void replanningAnAppliedPlanChangesNothing()
