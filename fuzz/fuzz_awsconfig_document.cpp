@@ -3,6 +3,7 @@
 // and that planning over any file keeps the user's text and reproduces itself once applied.
 #include "awsconfig/awsconfigmanager.h"
 #include "awsconfig/blockrendering.h"
+#include "awsconfig/configtext.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -42,20 +43,6 @@ bool hasMarkerLine(const QString &body)
     return false;
 }
 
-QString trimLineBreaks(const QString &text)
-{
-    static const QString breaks = QStringLiteral("\n\v\f\r\u0085\u2028\u2029");
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && breaks.contains(text.at(begin))) {
-        ++begin;
-    }
-    while (end > begin && breaks.contains(text.at(end - 1))) {
-        --end;
-    }
-    return text.sliced(begin, end - begin);
-}
-
 void checkRendering(const QString &text, QString body)
 {
     std::optional<AWSConfigDocument> document;
@@ -83,7 +70,7 @@ void checkRendering(const QString &text, QString body)
         require(rendered.startsWith(text), "text kept when a block is appended");
         require(reread.unmanaged().startsWith(text), "appended block leaves the text");
     }
-    const QString trimmed = trimLineBreaks(body);
+    const QString trimmed = configtext::trimLineBreaks(body);
     require(reread.managedBody() == (trimmed.isEmpty() ? QString() : trimmed + newline),
             "the body reads back");
     // A file ending in a lone carriage return gains a "\r\n" when a block is appended and

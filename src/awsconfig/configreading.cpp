@@ -159,13 +159,14 @@ QString AWSConfigManager::resolvingSymlinks(const QString &path)
 
 QString AWSConfigManager::readConfig(const QString &path)
 {
+    // A dangling link counts as a missing file, as it does for the AWS CLI.
     const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink()) {
+    if (!info.exists()) {
         return QString();
     }
     QFile file(path);
     if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        if (!QFileInfo::exists(path)) {
             return QString();
         }
         throw AWSConfigManagerError::unreadableConfig(path);

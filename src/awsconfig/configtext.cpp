@@ -27,6 +27,11 @@ QString trimLineBreaks(QStringView text)
     return trimWith(text, [](char16_t c) { return isLineBreak(c); });
 }
 
+QString trimCharacters(QStringView text, QStringView characters)
+{
+    return trimWith(text, [&](char16_t c) { return characters.contains(QChar(c)); });
+}
+
 QStringList splitAtEveryLineBreak(QStringView text)
 {
     QStringList lines;

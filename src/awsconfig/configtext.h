@@ -45,6 +45,7 @@ inline bool isAlphanumeric(char32_t c)
 
 QString trimBlanks(QStringView text);
 QString trimLineBreaks(QStringView text);
+QString trimCharacters(QStringView text, QStringView characters);
 
 // Splits at every line-break character, a "\r\n" pair counting as one break: counted as
 // two, every kept section of a CRLF file would gain a blank line at each rewrite.

@@ -81,19 +81,6 @@ QString lowerJoined(const QStringList &parts, QChar separator)
     return lowered.join(separator);
 }
 
-QString trimmedOf(const QString &text, QStringView characters)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && characters.contains(text.at(begin))) {
-        ++begin;
-    }
-    while (end > begin && characters.contains(text.at(end - 1))) {
-        --end;
-    }
-    return text.sliced(begin, end - begin);
-}
-
 QString replaceSeparators(const QString &text, QChar separator)
 {
     QString result;
@@ -107,7 +94,7 @@ QString replaceSeparators(const QString &text, QChar separator)
             inRun = true;
         }
     }
-    return trimmedOf(result, QStringView(&separator, 1));
+    return configtext::trimCharacters(result, QStringView(&separator, 1));
 }
 } // namespace
 
@@ -171,7 +158,7 @@ QString renderTemplate(const QString &nameTemplate, const QString &accountId,
     while (result.contains(QLatin1String("--"))) {
         result.replace(QLatin1String("--"), QLatin1String("-"));
     }
-    return trimmedOf(result, u"-._/ ");
+    return configtext::trimCharacters(result, u"-._/ ");
 }
 
 QString applySeparatorAndCase(const QString &text, AWSProfileNameSeparator separator,

@@ -116,6 +116,11 @@ private Q_SLOTS:
         QVERIFY(AWSConfigManager::apply(plan, QDateTime::currentDateTimeUtc()) ||
                 original.isEmpty());
 
+        // The user's bytes come first, untouched, whatever their line breaks and spacing.
+        QFile configFile(path);
+        QVERIFY(configFile.open(QIODevice::ReadOnly));
+        QVERIFY(configFile.readAll().startsWith(original.toUtf8()));
+
         const QJsonObject before = readWithBotocore(userPath);
         const QJsonObject after = readWithBotocore(path);
         QVERIFY2(!after.isEmpty(), "python3 with botocore is needed to check compatibility");

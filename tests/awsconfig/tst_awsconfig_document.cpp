@@ -247,6 +247,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("config"));
         QCOMPARE(AWSConfigManager::readConfig(path), QString());
+        const QString dangling = dir.filePath(QStringLiteral("dangling"));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), dangling));
+        QCOMPARE(AWSConfigManager::readConfig(dangling), QString());
 
         writeBytes(path, QByteArray("\xEF\xBB\xBF[a]\r\nname = caf\xC3\xA9\n"));
         const QString text = AWSConfigManager::readConfig(path);
