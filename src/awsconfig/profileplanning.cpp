@@ -85,11 +85,20 @@ QStringList rolesInOrder(QStringList roles)
     return roles;
 }
 
+// Account ids and role names come from the access portal and are written as values; one
+// with a line break would add lines of its own to the file, even a stray ownership marker.
+bool isSingleLineValue(const QString &value)
+{
+    return std::none_of(value.cbegin(), value.cend(),
+                        [](QChar c) { return configtext::isLineBreak(c.unicode()); });
+}
+
 AWSConfigProfileStatus statusFor(const QString &name, const QString &accountId, const QString &role,
                                  const QSet<QString> &usedNames, const AWSConfigSection *byName,
                                  bool byNameIsUserOwned, bool hasManagedMatch)
 {
-    if (!isValidProfileName(name) || usedNames.contains(name.toLower())) {
+    if (!isValidProfileName(name) || usedNames.contains(name.toLower()) ||
+        !isSingleLineValue(accountId) || !isSingleLineValue(role)) {
         return AWSConfigProfileStatus::conflict;
     }
     if (!byName) {

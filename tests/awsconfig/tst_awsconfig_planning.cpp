@@ -122,6 +122,25 @@ private Q_SLOTS:
         QCOMPARE(plan.conflicts().size(), 1);
     }
 
+    void refusesValuesThatWouldBreakTheFile()
+    {
+        writeText(m_path, QString());
+        const QList<AWSAccount> accounts{
+            AWSAccount{QStringLiteral("111111111111"),
+                       QStringLiteral("a"),
+                       {QStringLiteral("R\n# <<< Tessera managed AWS profiles")}},
+            AWSAccount{
+                QStringLiteral("2222\r22222222"), QStringLiteral("b"), {QStringLiteral("R")}},
+            AWSAccount{QStringLiteral("333333333333"), QStringLiteral("c"), {QStringLiteral("R")}}};
+        const AWSConfigPlan plan = planWith(settingsFor(m_path), {}, true, accounts);
+        QCOMPARE(plan.conflicts().size(), 2);
+        QCOMPARE(plan.candidates.last().status, Status::create);
+        QCOMPARE(
+            AWSConfigManager::parseSections(*AWSConfigDocument(plan.proposedContents).managedBody())
+                .size(),
+            2);
+    }
+
     void blankTemplateNamesAreConflicts()
     {
         auto settings = settingsFor(m_path);
