@@ -1,11 +1,28 @@
 #include "awsconfig/profileautoupdate.h"
 
+#include "awsconfig/awsconfigmanager.h"
+#include "storage/settings.h"
+
 namespace tessera {
 
-std::optional<QString> updateAWSProfilesAfterSync(const QList<AWSAccount> &, const QString &,
-                                                  const QString &, const SettingsStore &,
-                                                  const QDateTime &)
+std::optional<QString> updateAWSProfilesAfterSync(const QList<AWSAccount> &accounts,
+                                                  const QString &startUrl, const QString &ssoRegion,
+                                                  const SettingsStore &settings,
+                                                  const QDateTime &now)
 {
+    const auto profileSettings = AWSConfigManagementSettings::fromSettings(settings);
+    if (!settings.boolean(key(settingskey::awsProfileAutoSync)) ||
+        profileSettings.mode == AWSConfigManagementMode::off) {
+        return std::nullopt;
+    }
+    try {
+        const AWSConfigPlan plan =
+            AWSConfigManager::plan(accounts, startUrl, ssoRegion, profileSettings,
+                                   AWSConfigManager::loadMappings(), /*keepOrphans=*/true, now);
+        AWSConfigManager::apply(plan, now);
+    } catch (const Error &error) {
+        return error.description();
+    }
     return std::nullopt;
 }
 

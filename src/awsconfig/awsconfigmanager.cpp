@@ -1,1 +1,0 @@
-#include "awsconfig/awsconfigmanager.h"
