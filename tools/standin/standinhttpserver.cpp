@@ -125,6 +125,16 @@ public:
         readAvailable();
     }
 
+    // A client that hangs up is no longer waiting, so its request stops counting as in
+    // flight even though the handler may still answer it later.
+    ~HttpConnection() override
+    {
+        if (m_pending && !*m_pending) {
+            *m_pending = true;
+            m_server->requestFinished();
+        }
+    }
+
 private:
     void readAvailable()
     {
@@ -221,6 +231,7 @@ private:
         m_busy = true;
         m_server->requestStarted();
         auto answered = std::make_shared<bool>(false);
+        m_pending = answered;
         QPointer<HttpConnection> self(this);
         QPointer<HttpServer> server(m_server);
         HttpResponder responder = [self, server, answered, keepAlive](HttpServerResponse response) {
@@ -275,6 +286,7 @@ private:
     bool m_busy = false;
     bool m_closing = false;
     bool m_sentContinue = false;
+    std::shared_ptr<bool> m_pending; // set once the request in hand is answered
 };
 
 HttpServer::HttpServer(Handler handler, QObject *parent)
@@ -282,7 +294,10 @@ HttpServer::HttpServer(Handler handler, QObject *parent)
     , m_handler(std::move(handler))
 {}
 
-HttpServer::~HttpServer() = default;
+HttpServer::~HttpServer()
+{
+    close();
+}
 
 bool HttpServer::listen(const QHostAddress &address, quint16 port, const QSslConfiguration &tls,
                         QString *error)
