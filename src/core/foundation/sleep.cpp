@@ -13,9 +13,16 @@ namespace {
 // QTimer takes an int of milliseconds; longer waits are made of several legs.
 constexpr std::chrono::milliseconds longestTimerLeg{std::numeric_limits<int>::max() / 2};
 
+// The timer may be released while its timeout is being delivered (the sleeper resumes
+// synchronously from it), so it is silenced at once and deleted from the event loop.
 struct DeleteLater
 {
-    void operator()(QObject *object) const { object->deleteLater(); }
+    void operator()(QTimer *timer) const
+    {
+        timer->stop();
+        timer->disconnect();
+        timer->deleteLater();
+    }
 };
 } // namespace
 
