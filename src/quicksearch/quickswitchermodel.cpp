@@ -185,13 +185,18 @@ QString QuickSwitcherModel::placeholder() const
 
 QList<AWSAccount> QuickSwitcherModel::accountResults() const
 {
+    return accountResultsFor(m_query);
+}
+
+QList<AWSAccount> QuickSwitcherModel::accountResultsFor(const QString &query) const
+{
     const Organization &organization = m_store.organization();
     m_searchIndex.update(m_store.accounts(), organization.accountGroups);
-    if (m_query.trimmed().isEmpty()) {
+    if (query.trimmed().isEmpty()) {
         return m_searchIndex.browse(organization.pinnedAccountIds, organization.groupNames);
     }
     m_searchIndex.setPinnedAccountIds(organization.pinnedAccountIds);
-    return m_searchIndex.search(m_query);
+    return m_searchIndex.search(query);
 }
 
 QStringList QuickSwitcherModel::roleResults() const

@@ -60,6 +60,7 @@ public:
         services,
         accounts
     };
+    Q_ENUM(ListKind)
 
     static constexpr std::chrono::milliseconds flashDuration{1500};
 
@@ -174,10 +175,12 @@ private:
     void openProfilePicker(const QStringList &names, const AWSAccount &account);
     void closeProfilePicker();
     void chooseGroup(const AWSAccount &account, const QuickGroupChoice &choice);
+    void followAccountBeneathMenu(const AWSAccount &account);
     void openConsoleAndDismiss(const AWSAccount &account, const QString &role,
                                const std::optional<ConsoleService> &service);
     void copyWithFlash(const QString &text, const QString &successMessage);
-    void selectAccountIfListed(const AWSAccount &account);
+    bool selectAccountIfListed(const AWSAccount &account);
+    QList<AWSAccount> accountResultsFor(const QString &query) const;
 
     static QCoro::Task<void> clearFlashLater(QPointer<QuickSwitcherModel> model,
                                              std::shared_ptr<Clock> clock, CancellationToken token);

@@ -53,12 +53,13 @@ void QuickSwitcherModel::selectLast()
     }
 }
 
-void QuickSwitcherModel::selectAccountIfListed(const AWSAccount &account)
+bool QuickSwitcherModel::selectAccountIfListed(const AWSAccount &account)
 {
     const qsizetype index = accountResults().indexOf(account);
     if (index >= 0) {
         setSelection(int(index));
     }
+    return index >= 0;
 }
 
 // --- Flash ---
@@ -311,6 +312,7 @@ void QuickSwitcherModel::activateSelection()
             chooseGroup(account, choice);
             if (m_mode.isAccounts()) {
                 selectAccountIfListed(account);
+                followAccountBeneathMenu(account);
             }
             resumeSuspendedActionMenu();
         }
@@ -386,6 +388,21 @@ void QuickSwitcherModel::chooseGroup(const AWSAccount &account, const QuickGroup
         m_store.setGroup(account.accountId, std::nullopt);
         showFlash(QStringLiteral("Removed from group"));
         break;
+    }
+}
+
+void QuickSwitcherModel::followAccountBeneathMenu(const AWSAccount &account)
+{
+    // A group change moves the account within the accounts list. The menu about to come
+    // back restores the selection it saved when it opened, which would now point at
+    // another account; point it at the moved one, in the list the menu returns to.
+    if (m_suspendedActionMenus.isEmpty() || !m_suspendedActionMenus.last().mode.isAccounts()) {
+        return;
+    }
+    SuspendedActionMenu &menu = m_suspendedActionMenus.last();
+    const qsizetype index = accountResultsFor(menu.queryBeforeMenu).indexOf(account);
+    if (index >= 0) {
+        menu.selectionBeforeMenu = int(index);
     }
 }
 

@@ -22,6 +22,10 @@ inline AWSAccount account(const QString &id, const QString &name, const QStringL
 // a URL opener that records; plus a Quick Search model whose callbacks record too.
 class QuickSearchFixture
 {
+    // First, so that they outlive the store and the model.
+    QTemporaryDir m_dataHome;
+    InMemoryKeychainStore m_keychain;
+
 public:
     QuickSearchFixture(const QList<AWSAccount> &accounts, const Organization &organization = {})
     {
@@ -123,10 +127,6 @@ public:
         const int i = model->selection();
         return i >= 0 && i < rows.size() ? rows.at(i).title : QString();
     }
-
-private:
-    QTemporaryDir m_dataHome;
-    InMemoryKeychainStore m_keychain;
 };
 
 } // namespace tessera::test
