@@ -3,7 +3,6 @@
 #include <QCollator>
 #include <QLocale>
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -110,9 +109,15 @@ template<typename Append> void collectWordStarts(QStringView text, Append append
     });
 }
 
+// Terms are a few characters long: an inline loop beats a call to memcmp.
 inline bool equalCharacters(const char16_t *a, const char16_t *b, qsizetype count)
 {
-    return std::memcmp(a, b, size_t(count) * sizeof(char16_t)) == 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Where `term` first occurs in `text`, or -1. Texts here are names of a few dozen
