@@ -487,6 +487,8 @@ QList<QuickSwitcherResultRow> QuickSwitcherModel::rows(int first, int count) con
     case ListKind::accounts: {
         const AccountList accounts = accountResults();
         window(accounts.size());
+        const QSet<QString> pinned(organization.pinnedAccountIds.cbegin(),
+                                   organization.pinnedAccountIds.cend());
         for (int i = first; i < end; ++i) {
             const AWSAccount &account = accounts.at(i);
             QuickSwitcherResultRow row;
@@ -498,7 +500,7 @@ QList<QuickSwitcherResultRow> QuickSwitcherModel::rows(int first, int count) con
             if (group != organization.accountGroups.cend()) {
                 row.tag = group.value();
             }
-            row.pinned = organization.pinnedAccountIds.contains(account.accountId);
+            row.pinned = pinned.contains(account.accountId);
             row.showChevron = !account.roles.isEmpty();
             addRow(i, std::move(row));
         }
