@@ -80,9 +80,9 @@ const ClientRegistration sampleClient{QStringLiteral("client"), QStringLiteral("
                                       QDateTime(QDate(2027, 1, 1), QTime(0, 0), Qt::UTC),
                                       QStringLiteral("us-east-1")};
 
-const AccountCache sampleCache{{AWSAccount{QStringLiteral("111122223333"), QStringLiteral("Prod"),
-                                           {QStringLiteral("Admin")}}},
-                               QDateTime(QDate(2026, 1, 1), QTime(11, 0), Qt::UTC)};
+const AccountCache sampleCache{
+    {AWSAccount{QStringLiteral("111122223333"), QStringLiteral("Prod"), {QStringLiteral("Admin")}}},
+    QDateTime(QDate(2026, 1, 1), QTime(11, 0), Qt::UTC)};
 
 } // namespace
 
@@ -136,8 +136,9 @@ private Q_SLOTS:
     void aStoreThatDoesNotLoadStaysEmpty()
     {
         writeSavedState();
-        m_keychain.setItem(QStringLiteral("token"),
-                           encodeSSOToken(tokenExpiringAt(m_clock->currentDateTime().addDays(1), {})));
+        m_keychain.setItem(
+            QStringLiteral("token"),
+            encodeSSOToken(tokenExpiringAt(m_clock->currentDateTime().addDays(1), {})));
         const auto store = makeStore(false);
         QVERIFY(store->session().isSignedOut());
         QVERIFY(store->accounts().isEmpty());
@@ -163,7 +164,8 @@ private Q_SLOTS:
         QCOMPARE(store->hasRefreshToken(), false);
         QCOMPARE(store->accounts(), sampleCache.accounts);
         QCOMPARE(store->lastSync(), sampleCache.lastSync);
-        QCOMPARE(store->organization().pinnedAccountIds, QStringList{QStringLiteral("111122223333")});
+        QCOMPARE(store->organization().pinnedAccountIds,
+                 QStringList{QStringLiteral("111122223333")});
         QCOMPARE(store->errorMessage(), std::nullopt);
         QCOMPARE(log.persistenceErrors(), QStringList());
     }
@@ -184,9 +186,9 @@ private Q_SLOTS:
         QFETCH(int, expiresInSeconds);
         QFETCH(bool, withRefreshToken);
         QFETCH(bool, signedIn);
-        const SSOToken token =
-            tokenExpiringAt(m_clock->currentDateTime().addSecs(expiresInSeconds),
-                            withRefreshToken ? std::optional(QStringLiteral("refresh")) : std::nullopt);
+        const SSOToken token = tokenExpiringAt(
+            m_clock->currentDateTime().addSecs(expiresInSeconds),
+            withRefreshToken ? std::optional(QStringLiteral("refresh")) : std::nullopt);
         m_keychain.setItem(QStringLiteral("token"), encodeSSOToken(token));
 
         const auto store = makeStore();
@@ -219,8 +221,9 @@ private Q_SLOTS:
         QFETCH(QString, message);
         writeSavedState();
         m_keychain.setItem(QStringLiteral("client"), clientItem);
-        m_keychain.setItem(QStringLiteral("token"),
-                           encodeSSOToken(tokenExpiringAt(m_clock->currentDateTime().addDays(1), {})));
+        m_keychain.setItem(
+            QStringLiteral("token"),
+            encodeSSOToken(tokenExpiringAt(m_clock->currentDateTime().addDays(1), {})));
 
         LogCapture log;
         const auto store = makeStore();
@@ -321,8 +324,9 @@ private Q_SLOTS:
     void aGivenOrganizationFileSkipsEverythingElse()
     {
         writeSavedState();
-        m_keychain.setItem(QStringLiteral("token"),
-                           encodeSSOToken(tokenExpiringAt(m_clock->currentDateTime().addDays(1), {})));
+        m_keychain.setItem(
+            QStringLiteral("token"),
+            encodeSSOToken(tokenExpiringAt(m_clock->currentDateTime().addDays(1), {})));
         const QString custom = m_data.path() + QStringLiteral("/custom-organization.json");
         QVERIFY(writeBytes(custom, "{\"groupNames\":[\"Custom\"]}"));
 
