@@ -4,7 +4,8 @@
 #include "storage/keychain.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusReply>
 #include <QDirIterator>
 #include <QTest>
@@ -164,13 +165,12 @@ private Q_SLOTS:
         const Keychain keychain(m_operations);
         keychain.saveData("kept", QStringLiteral("locked"));
 
-        QDBusInterface service(
+        QDBusMessage lock = QDBusMessage::createMethodCall(
             QLatin1String(secretServiceBusName), QStringLiteral("/org/freedesktop/secrets"),
-            QStringLiteral("org.freedesktop.Secret.Service"), QDBusConnection::sessionBus());
-        const QDBusMessage locked =
-            service.call(QStringLiteral("Lock"),
-                         QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(
-                             QStringLiteral("/org/freedesktop/secrets/aliases/default"))}));
+            QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Lock"));
+        lock << QVariant::fromValue(QList<QDBusObjectPath>{
+            QDBusObjectPath(QStringLiteral("/org/freedesktop/secrets/aliases/default"))});
+        const QDBusMessage locked = QDBusConnection::sessionBus().call(lock);
         QCOMPARE(locked.type(), QDBusMessage::ReplyMessage);
 
         // Nobody can answer an unlock prompt on this bus.

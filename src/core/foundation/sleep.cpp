@@ -2,7 +2,7 @@
 
 #include "core/foundation/error.h"
 
-#include <QCoroSignal>
+#include <QCoroTimer>
 #include <QTimer>
 #include <limits>
 #include <memory>
@@ -27,7 +27,9 @@ QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, CancellationToken
         // Cancellation fires the timer at once; the check below turns that into the error.
         token.onCancelled(timer.get(), [t = timer.get()] { t->setInterval(0), t->start(); });
         timer->start();
-        co_await qCoro(timer.get(), &QTimer::timeout);
+        // The timer awaiter, not the generic signal one: QTimer::timeout carries a private
+        // tag argument that the generic one binds to a null reference.
+        co_await *timer;
         token.throwIfCancelled();
         remaining -= leg;
     } while (remaining > std::chrono::milliseconds{0});
