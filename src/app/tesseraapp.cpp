@@ -1,0 +1,119 @@
+#include "app/tesseraapp.h"
+
+#include "core/foundation/logging.h"
+#include "platform/secretstore.h"
+#include "storage/settings.h"
+
+#include <QDateTime>
+
+namespace tessera {
+
+namespace {
+
+bool openURLPlaceholder(const QUrl &url)
+{
+    // Until the desktop URL opener is wired in, the sign-in falls back to showing the
+    // link, which is what happens whenever a browser cannot be opened.
+    qCInfo(lcApp).noquote() << "No URL opener yet; not opening" << url.toDisplayString();
+    return false;
+}
+
+QString sessionName(const AccountStoreSession &session)
+{
+    switch (session.state()) {
+    case AccountStoreSession::Case::signedOut:
+        return QStringLiteral("signed out");
+    case AccountStoreSession::Case::signingIn:
+        return QStringLiteral("signing in");
+    case AccountStoreSession::Case::signedIn:
+        return QStringLiteral("signed in");
+    }
+    return {};
+}
+
+} // namespace
+
+TesseraAppDependencies TesseraAppDependencies::production()
+{
+    TesseraAppDependencies dependencies;
+    dependencies.settings = std::make_shared<QSettingsStore>();
+    dependencies.keychainOperations = productionKeychainOperations;
+    dependencies.tokenRefreshScheduler = TokenRefreshScheduler::system();
+    dependencies.openURL = openURLPlaceholder;
+    dependencies.inert = TesseraApp::inertStartRequested();
+    return dependencies;
+}
+
+bool TesseraApp::inertStartRequested()
+{
+    // Present at all, whatever its value.
+    return qEnvironmentVariableIsSet("XCTestConfigurationFilePath");
+}
+
+TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
+    : QObject(parent)
+    , m_inert(dependencies.inert)
+    , m_settings(std::move(dependencies.settings))
+{
+    m_showOnboardingAtLaunch = !m_settings->boolean(key(settingskey::onboardingComplete));
+
+    registerTesseraDefaults(*m_settings);
+    if (!m_inert) {
+        migrateNamingTemplate(*m_settings);
+    }
+
+    // The inert store never touches the secure store, so it gets one that holds nothing.
+    KeychainSecurityOperations operations;
+    if (!m_inert) {
+        operations = dependencies.keychainOperations();
+    } else {
+        operations.copyMatching = [](const QVariantMap &) {
+            return KeychainCopyResult{keychainStatusItemNotFound, std::nullopt};
+        };
+        operations.update = [](const QVariantMap &, const QVariantMap &) {
+            return keychainStatusItemNotFound;
+        };
+        operations.add = [](const QVariantMap &) { return keychainStatusSuccess; };
+        operations.remove = [](const QVariantMap &) { return keychainStatusItemNotFound; };
+        operations.storeDescription = QStringLiteral("nowhere (inert start)");
+    }
+    m_secretStoreDescription = operations.storeDescription;
+
+    m_store = std::make_unique<AccountStore>(
+        !m_inert, std::nullopt, std::move(dependencies.tokenRefreshScheduler),
+        Keychain(std::move(operations)), m_settings, std::move(dependencies.openURL));
+
+    if (!m_inert) {
+        buildUserInterface();
+    }
+    qCInfo(lcApp).noquote() << loadedStateSummary();
+}
+
+TesseraApp::~TesseraApp() = default;
+
+void TesseraApp::buildUserInterface() {}
+
+QString TesseraApp::loadedStateSummary() const
+{
+    const AccountStore &store = *m_store;
+    const Organization &organization = store.organization();
+    const QString lastSync = store.lastSync() ? store.lastSync()->toUTC().toString(Qt::ISODate)
+                                              : QStringLiteral("never");
+    QString summary =
+        QStringLiteral("Tessera started%1: %2, %3 accounts, last sync %4, "
+                       "%5 pinned, %6 groups, %7 hidden services, "
+                       "%8 disabled regions; sign-in data in %9")
+            .arg(m_inert ? QStringLiteral(" (inert)") : QString(), sessionName(store.session()),
+                 QString::number(store.accounts().size()), lastSync,
+                 QString::number(organization.pinnedAccountIds.size()),
+                 QString::number(organization.groupNames.size()),
+                 QString::number(organization.disabledServiceNames.size()),
+                 QString::number(organization.disabledConsoleRegionIds.size()),
+                 m_secretStoreDescription);
+    if (store.errorMessage()) {
+        summary += QStringLiteral("; message: ") + *store.errorMessage();
+    }
+    return summary;
+}
+
+} // namespace tessera
