@@ -133,7 +133,7 @@ private Q_SLOTS:
                              << QStringLiteral("SSO session ended — sign in again to sync. "
                                                "Session length is set by your org.")
                              << true;
-        QTest::newRow("500") << 500 << QStringLiteral("AWS access portal returned HTTP 500.")
+        QTest::newRow("404") << 404 << QStringLiteral("AWS access portal returned HTTP 404.")
                              << false;
     }
 
