@@ -62,6 +62,21 @@ private Q_SLOTS:
         QVERIFY(!flight.isRunning());
     }
 
+    void everyWaiterReceivesTheValue()
+    {
+        ManualClock clock;
+        auto handle = startTask<QString>([&](CancellationToken t) -> QCoro::Task<QString> {
+            co_await clock.sleep(1s, t);
+            co_return QStringLiteral("token");
+        });
+        auto first = startTask<QString>([handle](CancellationToken) { return handle.result(); });
+        auto second = startTask<QString>([handle](CancellationToken) { return handle.result(); });
+        clock.advance(1s);
+        QCOMPARE(test::waitFor(first.result()), QStringLiteral("token"));
+        QCOMPARE(test::waitFor(second.result()), QStringLiteral("token"));
+        QCOMPARE(test::waitFor(handle.result()), QStringLiteral("token"));
+    }
+
     void boundedConcurrencyRespectsLimitAndCancelsOnFailure()
     {
         ManualClock clock;

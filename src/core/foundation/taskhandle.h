@@ -98,7 +98,9 @@ private:
             std::rethrow_exception(state->error);
         }
         if constexpr (!std::is_void_v<T>) {
-            co_return *state->value;
+            // Copy: QCoro moves from any non-const lvalue handed to co_return, and every
+            // waiter must receive the value.
+            co_return static_cast<const T &>(*state->value);
         }
     }
 
