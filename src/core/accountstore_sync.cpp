@@ -99,12 +99,15 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
     try {
         const QList<AccountEntry> entries = co_await client.listAccounts(token);
         token.throwIfCancelled();
-        listed = co_await runWithConcurrencyLimit<AWSAccount>(
-            std::size_t(entries.size()), roleListingsInFlight,
+        // Built outside the co_await expression: GCC 12 destroys a lambda temporary made
+        // inside one twice, which releases the captured client and entries once too often.
+        std::function<QCoro::Task<AWSAccount>(std::size_t, CancellationToken)> listOne =
             [client, entries](std::size_t index, CancellationToken child) {
                 return listAccountRoles(client, entries.at(qsizetype(index)), std::move(child));
-            },
-            token);
+            };
+        QCoro::Task<std::vector<AWSAccount>> listings = runWithConcurrencyLimit<AWSAccount>(
+            std::size_t(entries.size()), roleListingsInFlight, std::move(listOne), token);
+        listed = co_await std::move(listings);
         token.throwIfCancelled();
     } catch (...) {
         failure = std::current_exception();
