@@ -6,6 +6,10 @@
 // Case a adds the latency to every portal answer; case b also throttles each portal
 // operation at --rate requests per second (the service allows 20; 100 keeps the run
 // short). Exits with 1 when any sync did not succeed, so a tiny run works as a smoke test.
+//
+// The stand-in runs in this process; each sync runs in a child process (this program with
+// --run-client) so that its CPU time and peak memory are the client's alone. Setting
+// BENCH_SYNC_CLIENT_WRAPPER (e.g. to valgrind) runs that child under the named program.
 
 #include "syncbench_client.h"
 #include "syncbench_run.h"
@@ -51,8 +55,8 @@ Options parseOptions(const QCoreApplication &app)
         {QStringLiteral("latency"), QStringLiteral("Milliseconds added to every portal answer."),
          QStringLiteral("MS"), QStringLiteral("20")},
         {QStringLiteral("rate"),
-         QStringLiteral("Case b: portal requests per second per operation."),
-         QStringLiteral("N"), QStringLiteral("100")},
+         QStringLiteral("Case b: portal requests per second per operation."), QStringLiteral("N"),
+         QStringLiteral("100")},
         {QStringLiteral("roles"), QStringLiteral("Roles per account."), QStringLiteral("N"),
          QStringLiteral("3")},
     });
@@ -95,9 +99,9 @@ void printHeader(const Options &options)
     std::printf("bench_sync: %d roles per account, %d ms latency per portal answer, case b "
                 "throttled at %g requests/s per operation; %d CPUs\n",
                 options.roles, options.latencyMs, options.rate, QThread::idealThreadCount());
-    std::printf("%-4s %7s %9s %9s %6s %9s %8s %6s %10s %9s %11s  %s\n", "case", "accounts",
-                "wall s", "bound s", "ratio", "inflight", "requests", "429s", "CPU us/acct",
-                "peak MiB", "load1 b/a", "result");
+    std::printf("%-4s %8s %8s %8s %6s %8s %8s %5s %8s %8s %11s %8s %11s  %s\n", "case", "accounts",
+                "wall s", "bound s", "ratio", "inflight", "requests", "429s", "ms/round", "hold ms",
+                "CPU us/acct", "peak MiB", "load1 b/a", "result");
     std::fflush(stdout);
 }
 
@@ -120,11 +124,13 @@ void printRow(char caseName, const SyncScenario &scenario, const SyncRunResult &
                                ? QStringLiteral("signed out")
                                : QStringLiteral("\"%1\"").arg(run.client.errorMessage));
     }
-    std::printf("%-4c %7d %9.3f %9.3f %6.3f %9d %8d %6d %10.1f %9.1f %5.1f/%-5.1f  %s\n", caseName,
-                scenario.accountCount, wall, bound, bound > 0 ? wall / bound : 0.0,
-                run.highestInFlight, run.accountPageRequests + run.roleListingRequests,
-                run.throttledAnswers, cpuPerAccount, double(run.client.peakResidentKiB) / 1024.0,
-                run.loadBefore, run.loadAfter, qPrintable(outcome));
+    std::printf(
+        "%-4c %8d %8.3f %8.3f %6.3f %8d %8d %5d %8.2f %8.2f %11.1f %8.1f %5.1f/%-5.1f  %s\n",
+        caseName, scenario.accountCount, wall, bound, bound > 0 ? wall / bound : 0.0,
+        run.highestInFlight, run.accountPageRequests + run.roleListingRequests,
+        run.throttledAnswers, wall * 1000 / sequentialRounds(scenario), run.meanHoldMs,
+        cpuPerAccount, double(run.client.peakResidentKiB) / 1024.0, run.loadBefore, run.loadAfter,
+        qPrintable(outcome));
     std::fflush(stdout);
 }
 

@@ -130,8 +130,9 @@ int runSyncClient(int argc, char **argv)
     // application's default session would be.
     AccountStoreServices services{SystemClock::shared(), std::make_shared<QNetworkTransport>(),
                                   settings};
-    AccountStore store(true, std::nullopt, TokenRefreshScheduler::system(), keychain, settings,
-                       [](const QUrl &) { return false; }, services);
+    AccountStore store(
+        true, std::nullopt, TokenRefreshScheduler::system(), keychain, settings,
+        [](const QUrl &) { return false; }, services);
     if (!store.session().isSignedIn()) {
         std::fputs("bench_sync client: the stored token was not taken up\n", stderr);
         return 2;

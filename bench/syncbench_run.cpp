@@ -2,6 +2,7 @@
 
 #include "standin.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
@@ -16,8 +17,8 @@ namespace {
 
 using namespace tessera::standin;
 
-constexpr int portalPageSize = 100;       // what the portal client asks for
-constexpr int roleListingsInFlight = 6;   // what a sync allows
+constexpr int portalPageSize = 100;     // what the portal client asks for
+constexpr int roleListingsInFlight = 6; // what a sync allows
 constexpr auto clientTimeout = std::chrono::minutes(30);
 
 double loadAverage()
@@ -45,10 +46,10 @@ QProcessEnvironment clientEnvironment(const StandIn &standIn, const QString &hom
     set(QStringLiteral("AWS_CONFIG_FILE"), home + QStringLiteral("/aws/config"));
     set(QStringLiteral("AWS_SHARED_CREDENTIALS_FILE"), home + QStringLiteral("/aws/credentials"));
     set(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-    for (const QString &name : {QStringLiteral("AWS_ENDPOINT_URL"),
-                                QStringLiteral("AWS_IGNORE_CONFIGURED_ENDPOINT_URLS"),
-                                QStringLiteral("HTTPS_PROXY"), QStringLiteral("https_proxy"),
-                                QStringLiteral("ALL_PROXY"), QStringLiteral("all_proxy")}) {
+    for (const QString &name :
+         {QStringLiteral("AWS_ENDPOINT_URL"), QStringLiteral("AWS_IGNORE_CONFIGURED_ENDPOINT_URLS"),
+          QStringLiteral("HTTPS_PROXY"), QStringLiteral("https_proxy"), QStringLiteral("ALL_PROXY"),
+          QStringLiteral("all_proxy")}) {
         environment.remove(name);
     }
     for (const auto &[name, value] : standIn.clientEnvironment()) {
@@ -71,14 +72,19 @@ int accountPageCount(const SyncScenario &scenario)
     return std::max(1, (scenario.accountCount + portalPageSize - 1) / portalPageSize);
 }
 
+int sequentialRounds(const SyncScenario &scenario)
+{
+    return accountPageCount(scenario) +
+           (scenario.accountCount + roleListingsInFlight - 1) / roleListingsInFlight;
+}
+
 double lowerBoundSeconds(const SyncScenario &scenario)
 {
-    const int pages = accountPageCount(scenario);
     if (scenario.throttleRate > 0) {
-        return double(pages + scenario.accountCount) / scenario.throttleRate;
+        return double(accountPageCount(scenario) + scenario.accountCount) / scenario.throttleRate;
     }
-    const int rounds = (scenario.accountCount + roleListingsInFlight - 1) / roleListingsInFlight;
-    return double(pages + rounds) * std::chrono::duration<double>(scenario.latency).count();
+    return double(sequentialRounds(scenario)) *
+           std::chrono::duration<double>(scenario.latency).count();
 }
 
 SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &program,
@@ -93,6 +99,9 @@ SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &progr
     options.accounts = generateAccounts(scenario.accountCount, scenario.rolesPerAccount);
     options.throttleRate = scenario.throttleRate;
     StandIn standIn(options);
+    // Started with the stand-in's own clock, which stamps each request's arrival.
+    QElapsedTimer standInClock;
+    standInClock.start();
     QString error;
     if (!standIn.start(&error)) {
         result.failure = QStringLiteral("the stand-in did not start: ") + error;
@@ -102,12 +111,18 @@ SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &progr
     standIn.addFault(StandInFault::delay(StandInOperation::listAccountRoles, scenario.latency));
 
     // Counted as answered rather than read from the log, which is bounded.
+    qint64 heldMs = 0;
+    int heldListings = 0;
     QObject::connect(&standIn, &StandIn::requestAnswered, &standIn,
-                     [&result](const StandInRequest &request) {
+                     [&](const StandInRequest &request) {
                          if (request.operation == StandInOperation::listAccounts) {
                              ++result.accountPageRequests;
                          } else if (request.operation == StandInOperation::listAccountRoles) {
                              ++result.roleListingRequests;
+                             if (request.status == 200) {
+                                 heldMs += standInClock.elapsed() - request.receivedMs;
+                                 ++heldListings;
+                             }
                          }
                          if (request.status == 429) {
                              ++result.throttledAnswers;
@@ -121,8 +136,10 @@ SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &progr
                       standIn.issueAccessToken()};
 
     QProcess client;
-    client.setProgram(program);
-    client.setArguments({clientArgument});
+    const QString wrapper = qEnvironmentVariable("BENCH_SYNC_CLIENT_WRAPPER");
+    client.setProgram(wrapper.isEmpty() ? program : wrapper);
+    client.setArguments(wrapper.isEmpty() ? QStringList{clientArgument}
+                                          : QStringList{program, clientArgument});
     client.setProcessEnvironment(clientEnvironment(standIn, home.path()));
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 
@@ -142,22 +159,23 @@ SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &progr
     loop.exec();
     result.loadAfter = loadAverage();
     result.highestInFlight = standIn.maxRequestsInFlight();
+    result.meanHoldMs = heldListings > 0 ? double(heldMs) / heldListings : 0;
 
     if (client.error() == QProcess::FailedToStart) {
         result.failure = QStringLiteral("the client did not start: ") + client.errorString();
         return result;
     }
     if (client.exitStatus() != QProcess::NormalExit || client.exitCode() != 0) {
-        result.failure = QStringLiteral("the client ended abnormally (exit code %1)")
-                             .arg(client.exitCode());
+        result.failure =
+            QStringLiteral("the client ended abnormally (exit code %1)").arg(client.exitCode());
         return result;
     }
     QJsonParseError parseError;
-    const QJsonDocument report = QJsonDocument::fromJson(client.readAllStandardOutput().trimmed(),
-                                                         &parseError);
+    const QJsonDocument report =
+        QJsonDocument::fromJson(client.readAllStandardOutput().trimmed(), &parseError);
     if (!report.isObject()) {
-        result.failure = QStringLiteral("the client's report is unreadable: ") +
-                         parseError.errorString();
+        result.failure =
+            QStringLiteral("the client's report is unreadable: ") + parseError.errorString();
         return result;
     }
     result.client = SyncClientReport::fromJson(report.object());

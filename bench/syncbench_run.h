@@ -26,6 +26,9 @@ struct SyncRunResult
     int throttledAnswers = 0; // 429
     int otherFailedAnswers = 0;
     int highestInFlight = 0;
+    // How long the stand-in held a successful role listing on average, from receipt to
+    // answer: the latency plus how late its timer fired.
+    double meanHoldMs = 0;
     double loadBefore = 0; // one-minute load average
     double loadAfter = 0;
 
@@ -43,5 +46,7 @@ SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &progr
 // each taking the latency; with throttling, every request paced at the rate.
 double lowerBoundSeconds(const SyncScenario &scenario);
 int accountPageCount(const SyncScenario &scenario);
+// The rounds of requests a sync without throttling waits for, one after another.
+int sequentialRounds(const SyncScenario &scenario);
 
 } // namespace tessera::bench
