@@ -99,9 +99,10 @@ void printHeader(const Options &options)
     std::printf("bench_sync: %d roles per account, %d ms latency per portal answer, case b "
                 "throttled at %g requests/s per operation; %d CPUs\n",
                 options.roles, options.latencyMs, options.rate, QThread::idealThreadCount());
-    std::printf("%-4s %8s %8s %8s %6s %8s %8s %5s %8s %8s %11s %8s %11s  %s\n", "case", "accounts",
-                "wall s", "bound s", "ratio", "inflight", "requests", "429s", "ms/round", "hold ms",
-                "CPU us/acct", "peak MiB", "load1 b/a", "result");
+    std::printf("%-4s %8s %8s %8s %6s %8s %8s %5s %8s %8s %11s %8s %11s %11s  %s\n", "case",
+                "accounts", "wall s", "bound s", "ratio", "inflight", "requests", "429s",
+                "ms/round", "hold ms", "CPU us/acct", "peak MiB", "CPU wait c/s", "load1 b/a",
+                "result");
     std::fflush(stdout);
 }
 
@@ -124,13 +125,14 @@ void printRow(char caseName, const SyncScenario &scenario, const SyncRunResult &
                                ? QStringLiteral("signed out")
                                : QStringLiteral("\"%1\"").arg(run.client.errorMessage));
     }
-    std::printf(
-        "%-4c %8d %8.3f %8.3f %6.3f %8d %8d %5d %8.2f %8.2f %11.1f %8.1f %5.1f/%-5.1f  %s\n",
-        caseName, scenario.accountCount, wall, bound, bound > 0 ? wall / bound : 0.0,
-        run.highestInFlight, run.accountPageRequests + run.roleListingRequests,
-        run.throttledAnswers, wall * 1000 / sequentialRounds(scenario), run.meanHoldMs,
-        cpuPerAccount, double(run.client.peakResidentKiB) / 1024.0, run.loadBefore, run.loadAfter,
-        qPrintable(outcome));
+    std::printf("%-4c %8d %8.3f %8.3f %6.3f %8d %8d %5d %8.2f %8.2f %11.1f %8.1f %5.1f/%-5.1f "
+                "%5.1f/%-5.1f  %s\n",
+                caseName, scenario.accountCount, wall, bound, bound > 0 ? wall / bound : 0.0,
+                run.highestInFlight, run.accountPageRequests + run.roleListingRequests,
+                run.throttledAnswers, wall * 1000 / sequentialRounds(scenario), run.meanHoldMs,
+                cpuPerAccount, double(run.client.peakResidentKiB) / 1024.0,
+                run.client.runQueueWaitSeconds, run.standInRunQueueWaitSeconds, run.loadBefore,
+                run.loadAfter, qPrintable(outcome));
     std::fflush(stdout);
 }
 

@@ -2,6 +2,7 @@
 
 #include "aws/networktransport.h"
 #include "core/accountstore.h"
+#include "processstats.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
 
@@ -10,41 +11,24 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace tessera::bench {
 
 namespace {
 
-struct ResourceUsage
-{
-    double cpuSeconds = 0;
-    qint64 peakResidentKiB = 0;
-};
-
-ResourceUsage currentUsage()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval &time) {
-        return double(time.tv_sec) + double(time.tv_usec) / 1e6;
-    };
-    // Linux reports ru_maxrss in kibibytes.
-    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), qint64(usage.ru_maxrss)};
-}
-
 // Kept free of captures: the store and the report outlive the event loop that runs it.
 QCoro::Task<void> syncAndQuit(AccountStore *store, SyncClientReport *report)
 {
-    const ResourceUsage before = currentUsage();
-    report->residentBeforeSyncKiB = before.peakResidentKiB;
+    report->residentBeforeSyncKiB = peakResidentKiB();
+    const double cpuBefore = processCpuSeconds();
+    const double waitBefore = runQueueWaitSeconds();
     QElapsedTimer wall;
     wall.start();
     co_await store->sync();
     report->wallSeconds = double(wall.nsecsElapsed()) / 1e9;
-    const ResourceUsage after = currentUsage();
-    report->cpuSeconds = after.cpuSeconds - before.cpuSeconds;
-    report->peakResidentKiB = after.peakResidentKiB;
+    report->cpuSeconds = processCpuSeconds() - cpuBefore;
+    report->runQueueWaitSeconds = runQueueWaitSeconds() - waitBefore;
+    report->peakResidentKiB = peakResidentKiB();
 
     report->accountCount = int(store->accounts().size());
     for (const AWSAccount &account : store->accounts()) {
@@ -75,6 +59,7 @@ QJsonObject SyncClientReport::toJson() const
 {
     return {{QStringLiteral("wallSeconds"), wallSeconds},
             {QStringLiteral("cpuSeconds"), cpuSeconds},
+            {QStringLiteral("runQueueWaitSeconds"), runQueueWaitSeconds},
             {QStringLiteral("peakResidentKiB"), peakResidentKiB},
             {QStringLiteral("residentBeforeSyncKiB"), residentBeforeSyncKiB},
             {QStringLiteral("accountCount"), accountCount},
@@ -88,6 +73,7 @@ SyncClientReport SyncClientReport::fromJson(const QJsonObject &object)
     SyncClientReport report;
     report.wallSeconds = object.value(QStringLiteral("wallSeconds")).toDouble();
     report.cpuSeconds = object.value(QStringLiteral("cpuSeconds")).toDouble();
+    report.runQueueWaitSeconds = object.value(QStringLiteral("runQueueWaitSeconds")).toDouble();
     report.peakResidentKiB = object.value(QStringLiteral("peakResidentKiB")).toInteger();
     report.residentBeforeSyncKiB =
         object.value(QStringLiteral("residentBeforeSyncKiB")).toInteger();

@@ -21,7 +21,8 @@ struct SyncJob
 struct SyncClientReport
 {
     double wallSeconds = 0;
-    double cpuSeconds = 0; // user + system time of the client process during the sync
+    double cpuSeconds = 0;          // user + system time of the client process during the sync
+    double runQueueWaitSeconds = 0; // its threads' time waiting for a CPU during the sync
     qint64 peakResidentKiB = 0;
     qint64 residentBeforeSyncKiB = 0;
     int accountCount = 0;

@@ -1,5 +1,6 @@
 #include "syncbench_run.h"
 
+#include "processstats.h"
 #include "standin.h"
 
 #include <QElapsedTimer>
@@ -153,11 +154,13 @@ SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &progr
     QTimer::singleShot(clientTimeout, &loop, [&client] { client.kill(); });
 
     result.loadBefore = loadAverage();
+    const double waitBefore = runQueueWaitSeconds();
     client.start();
     client.write(QJsonDocument(job.toJson()).toJson(QJsonDocument::Compact));
     client.closeWriteChannel();
     loop.exec();
     result.loadAfter = loadAverage();
+    result.standInRunQueueWaitSeconds = runQueueWaitSeconds() - waitBefore;
     result.highestInFlight = standIn.maxRequestsInFlight();
     result.meanHoldMs = heldListings > 0 ? double(heldMs) / heldListings : 0;
 

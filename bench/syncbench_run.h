@@ -29,7 +29,8 @@ struct SyncRunResult
     // How long the stand-in held a successful role listing on average, from receipt to
     // answer: the latency plus how late its timer fired.
     double meanHoldMs = 0;
-    double loadBefore = 0; // one-minute load average
+    double standInRunQueueWaitSeconds = 0; // the stand-in's (this process's) wait for a CPU
+    double loadBefore = 0;                 // one-minute load average
     double loadAfter = 0;
 
     bool succeeded(const SyncScenario &scenario) const;
