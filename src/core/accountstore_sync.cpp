@@ -99,15 +99,14 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
     try {
         const QList<AccountEntry> entries = co_await client.listAccounts(token);
         token.throwIfCancelled();
-        // Built outside the co_await expression: GCC 12 destroys a lambda temporary made
-        // inside one twice, which releases the captured client and entries once too often.
-        std::function<QCoro::Task<AWSAccount>(std::size_t, CancellationToken)> listOne =
+        // Named, not a temporary in the co_await expression: GCC 12 destroys such
+        // temporaries twice.
+        std::function<QCoro::Task<AWSAccount>(std::size_t, CancellationToken)> listRolesOf =
             [client, entries](std::size_t index, CancellationToken child) {
                 return listAccountRoles(client, entries.at(qsizetype(index)), std::move(child));
             };
-        QCoro::Task<std::vector<AWSAccount>> listings = runWithConcurrencyLimit<AWSAccount>(
-            std::size_t(entries.size()), roleListingsInFlight, std::move(listOne), token);
-        listed = co_await std::move(listings);
+        listed = co_await runWithConcurrencyLimit<AWSAccount>(
+            std::size_t(entries.size()), roleListingsInFlight, listRolesOf, token);
         token.throwIfCancelled();
     } catch (...) {
         failure = std::current_exception();
