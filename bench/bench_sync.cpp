@@ -125,6 +125,10 @@ void printRow(char caseName, const SyncScenario &scenario, const SyncRunResult &
                                ? QStringLiteral("signed out")
                                : QStringLiteral("\"%1\"").arg(run.client.errorMessage));
     }
+    if (run.otherFailedAnswers > 0) {
+        outcome +=
+            QStringLiteral(" (%1 answers other than 200 and 429)").arg(run.otherFailedAnswers);
+    }
     std::printf("%-4c %8d %8.3f %8.3f %6.3f %8d %8d %5d %8.2f %8.2f %11.1f %8.1f %5.1f/%-5.1f "
                 "%5.1f/%-5.1f  %s\n",
                 caseName, scenario.accountCount, wall, bound, bound > 0 ? wall / bound : 0.0,
