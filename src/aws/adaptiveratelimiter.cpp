@@ -1,5 +1,7 @@
 #include "aws/adaptiveratelimiter.h"
 
+#include "core/foundation/error.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -55,7 +57,17 @@ QCoro::Task<void> AdaptiveRateLimiter::acquire(CancellationToken token)
     m_tokens -= 1;
     if (shortfall > 0) {
         const auto clock = m_clock;
-        co_await clock->sleep(millisecondsFromSeconds(shortfall / m_fillRate), token);
+        bool cancelled = false;
+        try {
+            co_await clock->sleep(millisecondsFromSeconds(shortfall / m_fillRate), token);
+        } catch (const CancelledError &) {
+            cancelled = true;
+        }
+        if (cancelled) {
+            // Hand the reserved token back so the callers queued behind do not wait for it.
+            m_tokens += 1;
+            throw CancelledError();
+        }
     }
 }
 

@@ -93,7 +93,9 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
     setErrorMessage(std::nullopt);
 
     const QString region = m_token ? m_token->region : configuredSSORegion(*m_defaults);
-    const PortalClient client(region, *accessToken, m_transport, portalPageLimit);
+    PortalRetryOptions retry;
+    retry.clock = m_clock; // retries after throttling wait on the store's clock too
+    const PortalClient client(region, *accessToken, m_transport, portalPageLimit, retry);
     std::vector<AWSAccount> listed;
     std::exception_ptr failure;
     try {

@@ -235,10 +235,17 @@ private Q_SLOTS:
         limiter.recordResponse(true);
         auto first = startTask<void>([&](CancellationToken t) { return limiter.acquire(t); });
         auto second = startTask<void>([&](CancellationToken t) { return limiter.acquire(t); });
+        auto third = startTask<void>([&](CancellationToken t) { return limiter.acquire(t); });
         QVERIFY(!second.isFinished());
+        const auto thirdWait = clock->requestedSleeps().back();
         second.cancel();
         QVERIFY(failureAs<CancelledError>(second));
+        // The cancelled caller's turn goes to the next one in line.
+        auto fourth = startTask<void>([&](CancellationToken t) { return limiter.acquire(t); });
+        QCOMPARE(clock->requestedSleeps().back(), thirdWait);
         first.cancel();
+        third.cancel();
+        fourth.cancel();
     }
 
     // Six listings at a time against a service that admits 20 requests a second: the

@@ -73,6 +73,12 @@ void StoreHarness::storeRegistration(const ClientRegistration &registration)
     Keychain(keychainStore.operations()).save(registration, QLatin1String(keychainClientAccount));
 }
 
+void StoreHarness::storeSignIn(double tokenExpiresIn, bool withRefreshToken)
+{
+    storeRegistration(registration());
+    storeToken(tokenExpiringIn(tokenExpiresIn, withRefreshToken));
+}
+
 std::optional<SSOToken> StoreHarness::storedToken() const
 {
     return Keychain(keychainStore.operations()).load<SSOToken>(QLatin1String(keychainTokenAccount));

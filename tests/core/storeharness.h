@@ -31,6 +31,8 @@ struct StoreHarness
     // Puts a record into the secure store as a previous run would have left it.
     void storeToken(const SSOToken &token);
     void storeRegistration(const ClientRegistration &registration);
+    // A valid registration and a token with a refresh token, as a finished sign-in leaves.
+    void storeSignIn(double tokenExpiresIn, bool withRefreshToken = true);
     std::optional<SSOToken> storedToken() const;
     std::optional<ClientRegistration> storedRegistration() const;
 

@@ -43,8 +43,7 @@ private Q_SLOTS:
         QFETCH(bool, withRefreshToken);
         QFETCH(qint64, expectedWaitMs);
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(expiresIn, withRefreshToken));
+        h.storeSignIn(expiresIn, withRefreshToken);
         AccountStore &store = h.makeStore();
 
         QVERIFY(store.session().isSignedIn());
@@ -62,8 +61,7 @@ private Q_SLOTS:
     void failedRefreshesAreRetriedThenTheSessionEndsAtExpiry()
     {
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
+        h.storeSignIn(3600);
         h.service->refreshFailureStatus = 400;
         AccountStore &store = h.makeStore();
 
@@ -106,8 +104,7 @@ private Q_SLOTS:
         QFETCH(std::vector<std::chrono::milliseconds>, sleeps);
         QFETCH(bool, endedAtFailure);
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(expiresIn));
+        h.storeSignIn(expiresIn);
         h.service->refreshFailureStatus = 400;
         AccountStore &store = h.makeStore();
 
@@ -155,8 +152,7 @@ private Q_SLOTS:
     void concurrentCallersShareOneRefresh()
     {
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
+        h.storeSignIn(3600);
         h.service->refreshLatency = 2s;
         h.service->issueRefreshToken = false;
         AccountStore &store = h.makeStore();
@@ -225,8 +221,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, signInAgain);
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
+        h.storeSignIn(3600);
         h.service->refreshLatency = 30s;
         h.service->refreshHonoursCancellation = false;
         AccountStore &store = h.makeStore();

@@ -16,6 +16,16 @@ const QString sessionEnded =
 const QString settingsChanged = QStringLiteral("Start URL or region changed — sign in again.");
 } // namespace
 
+// Signed in, with one account listed and cached.
+static AccountStore &syncedStoreWithOneAccount(StoreHarness &h)
+{
+    h.service->accounts = {{QStringLiteral("1"), QStringLiteral("One")}};
+    h.storeSignIn(3600);
+    AccountStore &store = h.makeStore();
+    test::waitFor(store.sync());
+    return store;
+}
+
 class TestAccountStoreSignIn : public QObject
 {
     Q_OBJECT
@@ -237,11 +247,7 @@ private Q_SLOTS:
     void signOutKeepsRegistrationAndAccounts()
     {
         StoreHarness h;
-        h.service->accounts = {{QStringLiteral("1"), QStringLiteral("One")}};
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
-        AccountStore &store = h.makeStore();
-        test::waitFor(store.sync());
+        AccountStore &store = syncedStoreWithOneAccount(h);
         QCOMPARE(store.accounts().size(), 1);
         store.setErrorMessage(QStringLiteral("kept"));
 
@@ -279,11 +285,7 @@ private Q_SLOTS:
         QFETCH(QString, value);
         QFETCH(bool, invalidates);
         StoreHarness h;
-        h.service->accounts = {{QStringLiteral("1"), QStringLiteral("One")}};
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
-        AccountStore &store = h.makeStore();
-        test::waitFor(store.sync());
+        AccountStore &store = syncedStoreWithOneAccount(h);
         QCOMPARE(h.service->accountListings, 1);
 
         h.settings->setString(settingKey, value);
@@ -315,8 +317,7 @@ private Q_SLOTS:
         QFETCH(std::optional<int>, removeStatus);
         QFETCH(QString, message);
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(60, false));
+        h.storeSignIn(60, false);
         AccountStore &store = h.makeStore();
         QVERIFY(store.session().isSignedIn());
         h.keychainStore.state().removeStatus = removeStatus;
@@ -333,8 +334,7 @@ private Q_SLOTS:
     void expiredTokenIsRefreshedAtNextUse()
     {
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(-10));
+        h.storeSignIn(-10);
         AccountStore &store = h.makeStore();
         test::waitFor(store.sync());
         QCOMPARE(h.service->refreshes, 1);

@@ -39,8 +39,7 @@ private Q_SLOTS:
     void overlappingSyncsShareOneListing()
     {
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
+        h.storeSignIn(3600);
         h.service->accounts = {{QStringLiteral("1"), QStringLiteral("One")}};
         h.service->portalLatency = 1s;
         AccountStore &store = h.makeStore();
@@ -68,8 +67,7 @@ private Q_SLOTS:
     void rolesAreListedSixAtATimeAndResultsSorted()
     {
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
+        h.storeSignIn(3600);
         QStringList expectedOrder;
         for (int i = 0; i < 16; ++i) {
             const QString id = QStringLiteral("%1").arg(100 + i);
@@ -133,7 +131,7 @@ private Q_SLOTS:
                              << QStringLiteral("SSO session ended — sign in again to sync. "
                                                "Session length is set by your org.")
                              << true;
-        QTest::newRow("500") << 500 << QStringLiteral("AWS access portal returned HTTP 500.")
+        QTest::newRow("404") << 404 << QStringLiteral("AWS access portal returned HTTP 404.")
                              << false;
     }
 
@@ -143,8 +141,7 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(bool, sessionEnds);
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
+        h.storeSignIn(3600);
         h.service->accounts = {{QStringLiteral("1"), QStringLiteral("One")},
                                {QStringLiteral("2"), QStringLiteral("Two")}};
         AccountStore &store = h.makeStore();
@@ -172,8 +169,7 @@ private Q_SLOTS:
     void signOutDuringSyncCancelsIt()
     {
         StoreHarness h;
-        h.storeRegistration(h.registration());
-        h.storeToken(h.tokenExpiringIn(3600));
+        h.storeSignIn(3600);
         h.service->accounts = {{QStringLiteral("1"), QStringLiteral("One")}};
         AccountStore &store = h.makeStore();
         test::waitFor(store.sync());

@@ -14,7 +14,8 @@
 //     for (const auto &[name, value] : standIn.clientEnvironment())
 //         qputenv(name, value);            // AWS_ENDPOINT_URL_SSO_OIDC, _SSO, AWS_CA_BUNDLE
 //     standIn.setApprovalMode(ApprovalMode::onFirstPoll);
-//     standIn.addFault(StandInFault::error(StandInOperation::createToken, "slow_down").times(1));
+//     standIn.addFault(StandInFault::error(StandInOperation::createToken,
+//                                          QStringLiteral("slow_down")).times(1));
 //     ... drive the client ...
 //     QCOMPARE(standIn.requests(StandInOperation::listAccountRoles).size(), 1000);
 //     QVERIFY(standIn.maxRequestsInFlight() <= 6);

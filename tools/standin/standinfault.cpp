@@ -64,11 +64,19 @@ bool isPortalOperation(StandInOperation operation)
            operation == StandInOperation::listAccountRoles;
 }
 
-StandInFault StandInFault::delay(StandInOperation operation, std::chrono::milliseconds latency)
+namespace {
+StandInFault faultOf(StandInOperation operation, StandInFault::Kind kind)
 {
     StandInFault fault;
     fault.operation = operation;
-    fault.kind = Kind::latency;
+    fault.kind = kind;
+    return fault;
+}
+} // namespace
+
+StandInFault StandInFault::delay(StandInOperation operation, std::chrono::milliseconds latency)
+{
+    StandInFault fault = faultOf(operation, Kind::latency);
     fault.latency = latency;
     return fault;
 }
@@ -76,9 +84,7 @@ StandInFault StandInFault::delay(StandInOperation operation, std::chrono::millis
 StandInFault StandInFault::error(StandInOperation operation, const QString &code,
                                  const QString &message)
 {
-    StandInFault fault;
-    fault.operation = operation;
-    fault.kind = Kind::error;
+    StandInFault fault = faultOf(operation, Kind::error);
     fault.errorCode = code;
     fault.message = message;
     return fault;
@@ -86,35 +92,24 @@ StandInFault StandInFault::error(StandInOperation operation, const QString &code
 
 StandInFault StandInFault::httpStatus(StandInOperation operation, int status)
 {
-    StandInFault fault;
-    fault.operation = operation;
-    fault.kind = Kind::status;
+    StandInFault fault = faultOf(operation, Kind::status);
     fault.status = status;
     return fault;
 }
 
 StandInFault StandInFault::malformedJson(StandInOperation operation)
 {
-    StandInFault fault;
-    fault.operation = operation;
-    fault.kind = Kind::malformedJson;
-    return fault;
+    return faultOf(operation, Kind::malformedJson);
 }
 
 StandInFault StandInFault::repeatedNextToken(StandInOperation operation)
 {
-    StandInFault fault;
-    fault.operation = operation;
-    fault.kind = Kind::repeatedNextToken;
-    return fault;
+    return faultOf(operation, Kind::repeatedNextToken);
 }
 
 StandInFault StandInFault::endlessPages(StandInOperation operation)
 {
-    StandInFault fault;
-    fault.operation = operation;
-    fault.kind = Kind::endlessPages;
-    return fault;
+    return faultOf(operation, Kind::endlessPages);
 }
 
 StandInFault StandInFault::times(int count) const

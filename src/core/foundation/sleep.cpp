@@ -1,8 +1,8 @@
 #include "core/foundation/sleep.h"
 
+#include "core/foundation/asyncevent.h"
 #include "core/foundation/error.h"
 
-#include <QCoroSignal>
 #include <QTimer>
 #include <limits>
 #include <memory>
@@ -12,6 +12,11 @@ namespace tessera {
 namespace {
 // QTimer takes an int of milliseconds; longer waits are made of several legs.
 constexpr std::chrono::milliseconds longestTimerLeg{std::numeric_limits<int>::max() / 2};
+
+struct DeleteLater
+{
+    void operator()(QObject *object) const { object->deleteLater(); }
+};
 } // namespace
 
 QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, CancellationToken token)
@@ -20,14 +25,16 @@ QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, CancellationToken
     auto remaining = std::max(duration, std::chrono::milliseconds{0});
     do {
         const auto leg = std::min(remaining, longestTimerLeg);
-        auto timer = std::make_unique<QTimer>();
+        // The waiter resumes inside the timer's signal, so the timer outlives this leg,
+        // and the wake-up event outlives the coroutine should cancellation come late.
+        std::unique_ptr<QTimer, DeleteLater> timer(new QTimer);
+        auto wake = std::make_shared<AsyncEvent>();
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
-        timer->setInterval(leg);
-        // Cancellation fires the timer at once; the check below turns that into the error.
-        token.onCancelled(timer.get(), [t = timer.get()] { t->setInterval(0), t->start(); });
-        timer->start();
-        co_await qCoro(timer.get(), &QTimer::timeout);
+        QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [wake] { wake->set(); });
+        token.onCancelled(timer.get(), [wake] { wake->set(); });
+        timer->start(leg);
+        co_await *wake;
         token.throwIfCancelled();
         remaining -= leg;
     } while (remaining > std::chrono::milliseconds{0});
