@@ -1,0 +1,171 @@
+// bench_sync: how long an account sync takes against the local stand-in for IAM Identity
+// Center, compared with the least time the portal's latency or throttling allows.
+//
+//   bench_sync [--sizes 100,1000,5000] [--case ab] [--latency 20] [--rate 100] [--roles 3]
+//
+// Case a adds the latency to every portal answer; case b also throttles each portal
+// operation at --rate requests per second (the service allows 20; 100 keeps the run
+// short). Exits with 1 when any sync did not succeed, so a tiny run works as a smoke test.
+//
+// The stand-in runs in this process; each sync runs in a child process (this program with
+// --run-client) so that its CPU time and peak memory are the client's alone. Setting
+// BENCH_SYNC_CLIENT_WRAPPER (e.g. to valgrind) runs that child under the named program.
+
+#include "syncbench_client.h"
+#include "syncbench_run.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QThread>
+#include <cstdio>
+
+using namespace tessera::bench;
+
+namespace {
+
+const QString clientArgument = QStringLiteral("--run-client");
+
+struct Options
+{
+    QList<int> sizes{100, 1000, 5000};
+    QString cases = QStringLiteral("ab");
+    int latencyMs = 20;
+    double rate = 100;
+    int roles = 3;
+};
+
+[[noreturn]] void usageError(const QString &message)
+{
+    std::fprintf(stderr, "bench_sync: %s\n", qPrintable(message));
+    std::exit(2);
+}
+
+Options parseOptions(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Times account syncs against the local IAM Identity Center stand-in."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("sizes"), QStringLiteral("Account counts, comma-separated."),
+         QStringLiteral("N,N,..."), QStringLiteral("100,1000,5000")},
+        {QStringLiteral("case"),
+         QStringLiteral("a: latency only; b: latency and throttling; ab: both."),
+         QStringLiteral("a|b|ab"), QStringLiteral("ab")},
+        {QStringLiteral("latency"), QStringLiteral("Milliseconds added to every portal answer."),
+         QStringLiteral("MS"), QStringLiteral("20")},
+        {QStringLiteral("rate"),
+         QStringLiteral("Case b: portal requests per second per operation."), QStringLiteral("N"),
+         QStringLiteral("100")},
+        {QStringLiteral("roles"), QStringLiteral("Roles per account."), QStringLiteral("N"),
+         QStringLiteral("3")},
+    });
+    parser.process(app);
+
+    Options options;
+    options.sizes.clear();
+    for (const QString &part : parser.value(QStringLiteral("sizes")).split(QLatin1Char(','))) {
+        bool ok = false;
+        const int size = part.trimmed().toInt(&ok);
+        if (!ok || size < 0) {
+            usageError(QStringLiteral("--sizes expects account counts such as 100,1000"));
+        }
+        options.sizes.append(size);
+    }
+    options.cases = parser.value(QStringLiteral("case"));
+    if (!QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("ab"),
+                     QStringLiteral("ba")}
+             .contains(options.cases)) {
+        usageError(QStringLiteral("--case expects a, b or ab"));
+    }
+    bool ok = false;
+    options.latencyMs = parser.value(QStringLiteral("latency")).toInt(&ok);
+    if (!ok || options.latencyMs < 0) {
+        usageError(QStringLiteral("--latency expects milliseconds"));
+    }
+    options.rate = parser.value(QStringLiteral("rate")).toDouble(&ok);
+    if (!ok || options.rate <= 0) {
+        usageError(QStringLiteral("--rate expects a positive number"));
+    }
+    options.roles = parser.value(QStringLiteral("roles")).toInt(&ok);
+    if (!ok || options.roles < 0) {
+        usageError(QStringLiteral("--roles expects a count"));
+    }
+    return options;
+}
+
+void printHeader(const Options &options)
+{
+    std::printf("bench_sync: %d roles per account, %d ms latency per portal answer, case b "
+                "throttled at %g requests/s per operation; %d CPUs\n",
+                options.roles, options.latencyMs, options.rate, QThread::idealThreadCount());
+    std::printf("%-4s %8s %8s %8s %6s %8s %8s %5s %8s %8s %11s %8s %11s %11s  %s\n", "case",
+                "accounts", "wall s", "bound s", "ratio", "inflight", "requests", "429s",
+                "ms/round", "hold ms", "CPU us/acct", "peak MiB", "CPU wait c/s", "load1 b/a",
+                "result");
+    std::fflush(stdout);
+}
+
+void printRow(char caseName, const SyncScenario &scenario, const SyncRunResult &run)
+{
+    const double bound = lowerBoundSeconds(scenario);
+    const double wall = run.client.wallSeconds;
+    const double cpuPerAccount =
+        scenario.accountCount > 0 ? run.client.cpuSeconds * 1e6 / scenario.accountCount : 0;
+    QString outcome;
+    if (run.succeeded(scenario)) {
+        outcome = QStringLiteral("ok");
+    } else if (!run.failure.isEmpty()) {
+        outcome = QStringLiteral("FAILED: ") + run.failure;
+    } else {
+        outcome = QStringLiteral("FAILED: %1 accounts, %2 roles, %3")
+                      .arg(run.client.accountCount)
+                      .arg(run.client.roleCount)
+                      .arg(run.client.errorMessage.isEmpty()
+                               ? QStringLiteral("signed out")
+                               : QStringLiteral("\"%1\"").arg(run.client.errorMessage));
+    }
+    if (run.otherFailedAnswers > 0) {
+        outcome +=
+            QStringLiteral(" (%1 answers other than 200 and 429)").arg(run.otherFailedAnswers);
+    }
+    std::printf("%-4c %8d %8.3f %8.3f %6.3f %8d %8d %5d %8.2f %8.2f %11.1f %8.1f %5.1f/%-5.1f "
+                "%5.1f/%-5.1f  %s\n",
+                caseName, scenario.accountCount, wall, bound, bound > 0 ? wall / bound : 0.0,
+                run.highestInFlight, run.accountPageRequests + run.roleListingRequests,
+                run.throttledAnswers, wall * 1000 / sequentialRounds(scenario), run.meanHoldMs,
+                cpuPerAccount, double(run.client.peakResidentKiB) / 1024.0,
+                run.client.runQueueWaitSeconds, run.standInRunQueueWaitSeconds, run.loadBefore,
+                run.loadAfter, qPrintable(outcome));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 2 && clientArgument == QLatin1String(argv[1])) {
+        return runSyncClient(argc, argv);
+    }
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("bench_sync"));
+    const Options options = parseOptions(app);
+    printHeader(options);
+
+    bool allSucceeded = true;
+    for (const QChar caseName : options.cases) {
+        for (const int size : options.sizes) {
+            SyncScenario scenario;
+            scenario.accountCount = size;
+            scenario.rolesPerAccount = options.roles;
+            scenario.latency = std::chrono::milliseconds(options.latencyMs);
+            scenario.throttleRate = caseName == u'b' ? options.rate : 0;
+            const SyncRunResult run =
+                runSyncScenario(scenario, QCoreApplication::applicationFilePath(), clientArgument);
+            printRow(char(caseName.unicode()), scenario, run);
+            allSucceeded = allSucceeded && run.succeeded(scenario);
+        }
+    }
+    return allSucceeded ? 0 : 1;
+}
