@@ -214,6 +214,7 @@ QWidget *OnboardingView::buildSignIn()
     layout->addStretch(1);
 
     m_signedOutBox = new QWidget(page);
+    m_signedOutBox->setObjectName(QStringLiteral("signedOut"));
     auto *signedOut = new QVBoxLayout(m_signedOutBox);
     m_signInButton = new QPushButton(qtTrId("Sign In to AWS"), m_signedOutBox);
     m_signInButton->setObjectName(QStringLiteral("signInButton"));
