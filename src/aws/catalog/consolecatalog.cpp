@@ -1,5 +1,8 @@
 #include "aws/catalog/consolecatalog.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace tessera {
 
 namespace {
@@ -160,9 +163,16 @@ QString normalizedRegionId(const QString &text)
     return text.trimmed().toLower();
 }
 
+bool matchesRegionPattern(const QString &text)
+{
+    // "$" also matches before a final line break; the whole text has to be the match.
+    const auto match = regionPattern().match(text);
+    return match.hasMatch() && match.capturedLength() == text.size();
+}
+
 bool isValidRegionId(const QString &text)
 {
-    return regionPattern().match(normalizedRegionId(text)).hasMatch();
+    return matchesRegionPattern(normalizedRegionId(text));
 }
 
 QList<ConsoleService> orderedConsoleServices(const QStringList &pinnedServiceNames,
@@ -224,7 +234,7 @@ QString resolveConsoleRegion(const std::optional<QString> &first,
             continue;
         }
         const QString normalized = normalizedRegionId(**candidate);
-        if (regionPattern().match(normalized).hasMatch() && !disabled.contains(normalized)) {
+        if (matchesRegionPattern(normalized) && !disabled.contains(normalized)) {
             return normalized;
         }
     }
@@ -238,8 +248,20 @@ QString resolveConsoleRegion(const std::optional<QString> &first,
 
 QList<ConsoleRegion> filterConsoleRegions(const QString &query, const QList<ConsoleRegion> &regions)
 {
-    const QStringList words =
-        query.toLower().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    QStringList words;
+    QString word;
+    for (const QChar c : query.toLower()) {
+        if (c.isSpace()) {
+            if (!word.isEmpty()) {
+                words.append(std::exchange(word, QString()));
+            }
+        } else {
+            word += c;
+        }
+    }
+    if (!word.isEmpty()) {
+        words.append(word);
+    }
     if (words.isEmpty()) {
         return regions;
     }

@@ -50,6 +50,8 @@ bool isCatalogRegionId(const QString &id);
 
 // "^[a-z]{2}(-[a-z]+)+-\d$"
 const QRegularExpression &regionPattern();
+// Whether `text` as given (not normalised) matches regionPattern as a whole.
+bool matchesRegionPattern(const QString &text);
 // Trimmed of white space and line breaks, lower-cased.
 QString normalizedRegionId(const QString &text);
 // Whether `text`, once normalised, matches regionPattern as a whole.
