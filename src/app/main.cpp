@@ -1,6 +1,7 @@
 #include "core/accountstore.h"
-#include "platform/desktopservices.h"
+#include "platform/clipboard.h"
 #include "platform/singleinstance.h"
+#include "platform/urlopener.h"
 #include "storage/filekeychain.h"
 #include "storage/settings.h"
 #include "ui/desktopshell.h"
@@ -60,9 +61,9 @@ int main(int argc, char *argv[])
     migrateNamingTemplate(*settings);
     AccountStore store(true, std::nullopt, TokenRefreshScheduler::system(),
                        Keychain(makeFileKeychainOperations(defaultFileKeychainFolder())), settings,
-                       openInDefaultBrowser);
+                       openURLInDesktopBrowser);
 
-    DesktopShell shell(&store, {openInDefaultBrowser, copyTextToClipboard, {}, {}, {}, [] {
+    DesktopShell shell(&store, {openURLInDesktopBrowser, copyTextToClipboard, {}, {}, {}, [] {
                                     QCoreApplication::quit();
                                 }});
     QObject::connect(&instance, &SingleInstance::reopenRequested, &shell,

@@ -47,6 +47,7 @@ AccountStore::AccountStore(bool loadPersistedState, std::optional<QString> organ
 
 AccountStore::~AccountStore()
 {
+    m_tearingDown = true;
     if (m_proactiveRefreshTask) {
         m_proactiveRefreshTask->cancel();
     }
@@ -115,6 +116,11 @@ void AccountStore::reportOrganizationFailure(const QString &message,
     qCCritical(lcPersistence).noquote() << "Organization persistence failed:" << failureDescription;
     m_organizationErrorMessage = message;
     setErrorMessage(message);
+}
+
+bool AccountStore::isAlive(const QPointer<AccountStore> &store)
+{
+    return store && !store->m_tearingDown;
 }
 
 bool AccountStore::isTokenUsable(const SSOToken &token) const

@@ -259,6 +259,13 @@ private:
     static QCoro::Task<void> runSync(QPointer<AccountStore> store, CancellationToken token);
     QCoro::Task<void> performSync(CancellationToken token);
 
+    // Whether a suspended task may still touch the store: it exists and is not being torn
+    // down (tasks cancelled by the destructor resume while its body runs).
+    static bool isAlive(const QPointer<AccountStore> &store);
+    // The ending shared by every failed or cancelled sign-in.
+    void finishFailedSignIn(quint64 serial, std::exception_ptr failure);
+    void finishSignIn(quint64 serial);
+
     AccountStoreSession m_session;
     QList<AWSAccount> m_accounts;
     Organization m_organization;
@@ -293,6 +300,11 @@ private:
     std::shared_ptr<Clock> m_clock;
     std::shared_ptr<HttpTransport> m_transport;
     std::shared_ptr<SettingsStore> m_profileSettings;
+
+    // Identifies the newest sign-in, so that an older one that ends late leaves alone what
+    // its successor set.
+    quint64 m_signInSerial = 0;
+    bool m_tearingDown = false;
 };
 
 } // namespace tessera

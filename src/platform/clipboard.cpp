@@ -1,15 +1,9 @@
-#include "platform/desktopservices.h"
+#include "platform/clipboard.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QGuiApplication>
 
 namespace tessera {
-
-bool openInDefaultBrowser(const QUrl &url)
-{
-    return QDesktopServices::openUrl(url);
-}
 
 bool copyTextToClipboard(const QString &text)
 {

@@ -1,0 +1,130 @@
+#include "fakeidentitycenter.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUrlQuery>
+
+namespace tessera::test {
+
+namespace {
+HttpResponse json(int status, const QJsonObject &object)
+{
+    return HttpResponse{status,
+                        {{"Content-Type", "application/json"}},
+                        QJsonDocument(object).toJson(QJsonDocument::Compact)};
+}
+
+HttpResponse oidcError(int status, const QString &code)
+{
+    return json(status, QJsonObject{{QStringLiteral("error"), code}});
+}
+} // namespace
+
+FakeIdentityCenter::FakeIdentityCenter(std::shared_ptr<ManualClock> clock)
+    : m_clock(std::move(clock))
+{}
+
+QCoro::Task<HttpResponse> FakeIdentityCenter::send(HttpRequest request, CancellationToken token)
+{
+    const QString path = request.url.path();
+    if (path.endsWith(QLatin1String("/assignment/accounts"))) {
+        ++accountListings;
+        bearerTokens << QString::fromUtf8(request.header("x-amz-sso_bearer_token"));
+        if (portalLatency.count() > 0) {
+            co_await m_clock->sleep(portalLatency, token);
+        }
+        QJsonArray list;
+        for (const AccountEntry &entry : accounts) {
+            list.append(QJsonObject{{QStringLiteral("accountId"), entry.accountId},
+                                    {QStringLiteral("accountName"), entry.accountName}});
+        }
+        co_return json(200, QJsonObject{{QStringLiteral("accountList"), list}});
+    }
+    if (path.endsWith(QLatin1String("/assignment/roles"))) {
+        ++roleListings;
+        const QString accountId =
+            QUrlQuery(request.url).queryItemValue(QStringLiteral("account_id"));
+        ++rolesInFlight;
+        highestRolesInFlight = std::max(highestRolesInFlight, rolesInFlight);
+        struct InFlight
+        {
+            int &count;
+            ~InFlight() { --count; }
+        } inFlight{rolesInFlight};
+        if (portalLatency.count() > 0) {
+            co_await m_clock->sleep(portalLatency, token);
+        }
+        if (roleFailureStatus.contains(accountId)) {
+            co_return HttpResponse{roleFailureStatus.value(accountId), {}, {}};
+        }
+        QJsonArray list;
+        for (const QString &role : roles.value(accountId)) {
+            list.append(QJsonObject{{QStringLiteral("roleName"), role}});
+        }
+        co_return json(200, QJsonObject{{QStringLiteral("roleList"), list}});
+    }
+
+    const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+    const bool isRefresh =
+        body.value(QStringLiteral("grantType")) == QLatin1String("refresh_token");
+    if (isRefresh && refreshLatency.count() > 0) {
+        co_await m_clock->sleep(refreshLatency,
+                                refreshHonoursCancellation ? token : CancellationToken{});
+    }
+    co_return answerOIDC(path, body);
+}
+
+HttpResponse FakeIdentityCenter::answerOIDC(const QString &path, const QJsonObject &body)
+{
+    const auto issueToken = [this] {
+        const QString access = QStringLiteral("access-%1").arg(issuedAccessTokens.size() + 1);
+        issuedAccessTokens << access;
+        QJsonObject answer{{QStringLiteral("accessToken"), access},
+                           {QStringLiteral("expiresIn"), accessTokenLifetime}};
+        if (issueRefreshToken) {
+            answer.insert(QStringLiteral("refreshToken"),
+                          QStringLiteral("refresh-%1").arg(issuedAccessTokens.size()));
+        }
+        return json(200, answer);
+    };
+
+    if (path.endsWith(QLatin1String("/client/register"))) {
+        ++registrations;
+        return json(200,
+                    QJsonObject{{QStringLiteral("clientId"),
+                                 QStringLiteral("client-%1").arg(registrations)},
+                                {QStringLiteral("clientSecret"), QStringLiteral("secret")},
+                                {QStringLiteral("clientSecretExpiresAt"), clientSecretExpiresAt}});
+    }
+    if (path.endsWith(QLatin1String("/device_authorization"))) {
+        ++deviceAuthorizations;
+        if (deviceAuthorizationFailureStatus) {
+            return json(*deviceAuthorizationFailureStatus,
+                        QJsonObject{{QStringLiteral("error"), QStringLiteral("invalid_request")},
+                                    {QStringLiteral("error_description"),
+                                     QStringLiteral("Start URL is not known.")}});
+        }
+        return json(200, QJsonObject{{QStringLiteral("deviceCode"), QStringLiteral("device")},
+                                     {QStringLiteral("userCode"), userCode},
+                                     {QStringLiteral("verificationUriComplete"), verificationUri},
+                                     {QStringLiteral("expiresIn"), 600},
+                                     {QStringLiteral("interval"), 5}});
+    }
+    if (path.endsWith(QLatin1String("/token"))) {
+        if (body.value(QStringLiteral("grantType")) == QLatin1String("refresh_token")) {
+            ++refreshes;
+            if (refreshFailureStatus) {
+                return oidcError(*refreshFailureStatus, QStringLiteral("invalid_grant"));
+            }
+            return issueToken();
+        }
+        ++tokenPolls;
+        if (!approved) {
+            return oidcError(400, QStringLiteral("authorization_pending"));
+        }
+        return issueToken();
+    }
+    return HttpResponse{404, {}, {}};
+}
+
+} // namespace tessera::test

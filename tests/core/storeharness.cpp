@@ -1,0 +1,87 @@
+#include "storeharness.h"
+
+#include <QTest>
+
+namespace tessera::test {
+
+StoreHarness::StoreHarness()
+    : clock(std::make_shared<ManualClock>())
+    , service(std::make_shared<FakeIdentityCenter>(clock))
+    , settings(std::make_shared<InMemorySettingsStore>())
+    , profileSettings(std::make_shared<InMemorySettingsStore>())
+    , refreshSleeps(std::make_shared<std::vector<std::chrono::milliseconds>>())
+{
+    QVERIFY(dataHome.isValid());
+    qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
+    registerTesseraDefaults(*settings);
+    registerTesseraDefaults(*profileSettings);
+    settings->setString(key(settingskey::startUrl), QLatin1String(harnessStartURL));
+    settings->setString(key(settingskey::ssoRegion), QLatin1String(harnessRegion));
+}
+
+StoreHarness::~StoreHarness()
+{
+    store.reset();
+}
+
+AccountStore &StoreHarness::makeStore()
+{
+    auto sleepClock = clock;
+    auto sleeps = refreshSleeps;
+    TokenRefreshScheduler scheduler{
+        [sleepClock, sleeps](std::chrono::milliseconds duration, CancellationToken token) {
+            sleeps->push_back(duration);
+            return sleepClock->sleep(duration, std::move(token));
+        }};
+    OpenURLFunction openURL = [this](const QUrl &url) {
+        openedURLs << url;
+        return browserOpens;
+    };
+    store = std::make_unique<AccountStore>(true, std::nullopt, scheduler,
+                                           Keychain(keychainStore.operations()), settings, openURL,
+                                           AccountStoreServices{clock, service, profileSettings});
+    return *store;
+}
+
+SSOToken StoreHarness::tokenExpiringIn(double seconds, bool withRefreshToken) const
+{
+    SSOToken token;
+    token.accessToken = QStringLiteral("held-access");
+    if (withRefreshToken) {
+        token.refreshToken = QStringLiteral("held-refresh");
+    }
+    token.expiresAt = clock->currentDateTime().addMSecs(qint64(seconds * 1000));
+    token.region = QLatin1String(harnessRegion);
+    token.startUrl = QLatin1String(harnessStartURL);
+    return token;
+}
+
+ClientRegistration StoreHarness::registration(const QString &region, double expiresInSeconds) const
+{
+    return ClientRegistration{QStringLiteral("held-client"), QStringLiteral("held-secret"),
+                              clock->currentDateTime().addMSecs(qint64(expiresInSeconds * 1000)),
+                              region};
+}
+
+void StoreHarness::storeToken(const SSOToken &token)
+{
+    Keychain(keychainStore.operations()).save(token, QLatin1String(keychainTokenAccount));
+}
+
+void StoreHarness::storeRegistration(const ClientRegistration &registration)
+{
+    Keychain(keychainStore.operations()).save(registration, QLatin1String(keychainClientAccount));
+}
+
+std::optional<SSOToken> StoreHarness::storedToken() const
+{
+    return Keychain(keychainStore.operations()).load<SSOToken>(QLatin1String(keychainTokenAccount));
+}
+
+std::optional<ClientRegistration> StoreHarness::storedRegistration() const
+{
+    return Keychain(keychainStore.operations())
+        .load<ClientRegistration>(QLatin1String(keychainClientAccount));
+}
+
+} // namespace tessera::test
