@@ -1,8 +1,10 @@
 #pragma once
 
 #include "aws/httptransport.h"
+#include "aws/portalretry.h"
 #include "core/foundation/error.h"
 
+#include <QJsonArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -56,8 +58,9 @@ private:
 class PortalClient
 {
 public:
+    // Copies of a client share its retry state (the adaptive rate limiter).
     PortalClient(QString region, QString accessToken, std::shared_ptr<HttpTransport> session,
-                 int maximumPageCount);
+                 int maximumPageCount, PortalRetryOptions retry = {});
 
     QCoro::Task<QList<AccountEntry>> listAccounts(CancellationToken token = {}) const;
     QCoro::Task<QStringList> listRoles(QString accountId, CancellationToken token = {}) const;
@@ -66,10 +69,17 @@ public:
     int maximumPageCount() const { return m_maximumPageCount; }
 
 private:
+    using QueryItems = QList<QPair<QString, QString>>;
+    QCoro::Task<QList<QJsonArray>> fetchAllPages(QString path, QueryItems query, QString listKey,
+                                                 CancellationToken token) const;
+    QCoro::Task<QByteArray> fetchPage(QString path, QueryItems query,
+                                      CancellationToken token) const;
+
     QString m_region;
     QString m_accessToken;
     std::shared_ptr<HttpTransport> m_session;
     int m_maximumPageCount;
+    std::shared_ptr<PortalThrottle> m_throttle;
 };
 
 } // namespace tessera
