@@ -1,9 +1,9 @@
 #include "ui/menucontent.h"
 
+#include "quicksearch/accountsearch.h"
 #include "ui/accountrow.h"
 #include "ui/accountsections.h"
 #include "ui/icons.h"
-#include "ui/panelsearch.h"
 #include "ui/relativetime.h"
 #include "ui/signinginview.h"
 #include "ui/windowfocus.h"
@@ -471,8 +471,7 @@ void MenuContent::rebuildList()
     } else if (!m_query.trimmed().isEmpty()) {
         const QSet<QString> pinned(organization.pinnedAccountIds.cbegin(),
                                    organization.pinnedAccountIds.cend());
-        const auto results =
-            searchPanelAccounts(accounts, m_query, pinned, organization.accountGroups);
+        const auto results = searchAccounts(accounts, m_query, pinned, organization.accountGroups);
         if (results.isEmpty()) {
             auto *none = new QLabel(qtTrId("No matching accounts"), m_list);
             none->setObjectName(QStringLiteral("noResults"));

@@ -1,0 +1,156 @@
+#pragma once
+
+#include "storage/records.h"
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <optional>
+#include <vector>
+
+namespace tessera {
+
+// The words of a query: lower-cased, split at white space, empty pieces dropped. No words
+// means there is no search.
+QStringList searchTerms(const QString &query);
+
+// The form every text is compared in: full Unicode lower-casing, then canonical
+// composition so that a decomposed "é" equals a precomposed one.
+QString foldedForSearch(const QString &text);
+
+// Whether every term occurs as a substring of the folded text (true when there are no
+// terms). The filter of the action menu, the group and the profile pickers.
+bool containsAllTerms(const QString &text, const QStringList &terms);
+
+// Whether the term's characters appear in `folded` in order. Single characters never
+// count: they would match nearly everything.
+bool isSubsequence(QStringView term, QStringView folded);
+
+// How well a term matches a text: 100 when the text starts with it, 80 when one of its
+// words (runs of letters and digits) does, 60 when it occurs anywhere, 20 when its
+// characters occur in order; none when it does not match at all.
+std::optional<int> fieldScore(const QString &text, const QString &term);
+
+// The names that match every word of the query, best first (ties by name under the user's
+// locale, case-insensitive, then input order). Without words, the names unchanged.
+QStringList rankNames(const QStringList &names, const QString &query);
+
+// Ranks accounts by name, ID, role names and group against every word of the query, with a
+// bonus for pinned accounts. Without words, the accounts unchanged.
+QList<AWSAccount> searchAccounts(const QList<AWSAccount> &accounts, const QString &query,
+                                 const QSet<QString> &pinnedAccountIds,
+                                 const QMap<QString, QString> &accountGroups);
+
+// The score searchAccounts gives one account for a query (pin bonus included), or none when
+// some word of the query matches none of its fields.
+std::optional<int> accountSearchScore(const AWSAccount &account, const QString &query, bool pinned,
+                                      const std::optional<QString> &group);
+
+// The tables behind searchAccounts, kept between searches. Quick Search ranks the whole
+// account list on every keystroke; folding, word splitting and name collation happen once
+// per account list instead, and a search then allocates only its result.
+class AccountSearchIndex
+{
+public:
+    AccountSearchIndex();
+    ~AccountSearchIndex();
+
+    // Rebuilds what changed. Unchanged lists are recognised by their shared data, so
+    // calling this before every search costs nothing while the store's lists stay the same.
+    void update(const QList<AWSAccount> &accounts, const QMap<QString, QString> &accountGroups);
+    void setPinnedAccountIds(const QStringList &pinnedAccountIds);
+    void setPinnedAccountIds(const QSet<QString> &pinnedAccountIds);
+
+    const QList<AWSAccount> &accounts() const { return m_accounts; }
+
+    // searchAccounts over the indexed accounts.
+    QList<AWSAccount> search(const QString &query) const;
+    // The score search gives the account at `index`; none when it does not match or the
+    // query has no words.
+    std::optional<int> score(qsizetype index, const QString &query) const;
+    // Pinned accounts in pin order, then grouped ones by group order, then the rest: the
+    // list shown when nothing is typed.
+    QList<AWSAccount> browse(const QStringList &pinnedAccountIds,
+                             const QStringList &groupNames) const;
+
+private:
+    // One text prepared for matching: its characters, where its words start, and a bit
+    // mask of the characters it holds (a term with a character outside the mask cannot
+    // match, which rules out most texts before any comparison).
+    struct Field
+    {
+        quint32 offset = 0;
+        quint32 length = 0;
+        quint32 wordStarts = 0;
+        quint32 wordCount = 0;
+        quint64 mask = 0;
+    };
+    class FieldTable
+    {
+    public:
+        int add(QStringView text, bool withWords);
+        void clear();
+        const Field &field(int index) const { return m_fields[size_t(index)]; }
+        QStringView text(const Field &field) const;
+        const quint32 *wordStarts(const Field &field) const;
+
+    private:
+        QString m_chars;
+        std::vector<quint32> m_wordStarts;
+        std::vector<Field> m_fields;
+    };
+    struct Term
+    {
+        QStringView text;
+        quint64 mask = 0;
+        bool wordLike = false;
+        bool longEnoughForSubsequence = false;
+    };
+    struct Entry
+    {
+        int name = 0;
+        int id = 0;
+        int firstRole = 0;
+        int roleCount = 0;
+        int group = -1; // field in m_groupFields
+        quint64 ownMask = 0;
+        quint64 mask = 0; // with the group's characters
+        int nameRank = 0;
+    };
+    struct Hit
+    {
+        int score;
+        int nameRank;
+        int index;
+    };
+
+    void rebuildAccounts();
+    void rebuildGroups();
+    // Splits the query into m_terms; false when it has no words.
+    bool prepareTerms(const QString &folded) const;
+    int scoreTerm(const Entry &entry, const Term &term) const;
+    // The account's score for m_terms, or -1 when a term does not match.
+    int scoreEntry(size_t index) const;
+
+    QList<AWSAccount> m_accounts;
+    QMap<QString, QString> m_accountGroups;
+    QStringList m_pinnedIds;
+    bool m_pinnedStale = true;
+
+    FieldTable m_accountFields;
+    FieldTable m_groupFields;
+    std::vector<Entry> m_entries;
+    std::vector<char> m_pinned;
+    QStringList m_groupNames; // indexed like m_groupFields
+    QHash<QString, int> m_firstEntryById;
+
+    // Scratch space reused by every search.
+    mutable std::vector<Term> m_terms;
+    mutable std::vector<Hit> m_hits;
+};
+
+} // namespace tessera
