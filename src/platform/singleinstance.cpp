@@ -1,5 +1,6 @@
 #include "platform/singleinstance.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -22,11 +23,17 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultSocketName()
 {
+    // One instance per settings profile: a Tessera started with another configuration
+    // folder (a demo, a test) is a different instance and must not wake this one.
+    const QByteArray profile =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toUtf8();
+    const QString suffix = QString::fromLatin1(
+        QCryptographicHash::hash(profile, QCryptographicHash::Sha256).toHex().left(12));
     const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtimeDir.isEmpty() && QDir(runtimeDir).exists()) {
-        return runtimeDir + QStringLiteral("/tessera.socket");
+        return runtimeDir + QStringLiteral("/tessera-") + suffix + QStringLiteral(".socket");
     }
-    return QStringLiteral("tessera-%1").arg(::getuid());
+    return QStringLiteral("tessera-%1-%2").arg(::getuid()).arg(suffix);
 }
 
 bool SingleInstance::claim()

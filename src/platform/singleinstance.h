@@ -17,8 +17,8 @@ public:
     explicit SingleInstance(QString socketName = defaultSocketName(), QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // In $XDG_RUNTIME_DIR when there is one (private to the user), otherwise a name that
-    // carries the user id.
+    // Per user and settings profile; in $XDG_RUNTIME_DIR when there is one (private to
+    // the user), otherwise a name that carries the user id.
     static QString defaultSocketName();
 
     // True when this process is now the running instance. False when another instance

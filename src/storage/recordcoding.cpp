@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <cmath>
 
 namespace tessera {
 
@@ -87,6 +88,19 @@ double requireNumber(const QJsonObject &object, const QString &key)
         wrongType(key);
     }
     return it->toDouble();
+}
+
+QDateTime requireDate(const QJsonObject &object, const QString &key)
+{
+    const double seconds = requireNumber(object, key);
+    // Far beyond any real expiry or sync time; a corrupt value must not overflow the
+    // millisecond arithmetic of the conversion.
+    constexpr double latestPlausibleSeconds = 1e13;
+    if (!std::isfinite(seconds) || std::fabs(seconds) > latestPlausibleSeconds) {
+        throw DecodingError(QStringLiteral("date out of range for key “") + key +
+                            QStringLiteral("”"));
+    }
+    return dateFromReferenceSeconds(seconds);
 }
 
 QStringList requireStringArray(const QJsonObject &object, const QString &key)
@@ -231,8 +245,7 @@ AccountCache decodeAccountCache(const QByteArray &bytes)
         }
         cache.accounts.append(decodeAWSAccount(element.toObject()));
     }
-    cache.lastSync =
-        dateFromReferenceSeconds(json::requireNumber(object, QStringLiteral("lastSync")));
+    cache.lastSync = json::requireDate(object, QStringLiteral("lastSync"));
     return cache;
 }
 
@@ -258,22 +271,20 @@ Organization decodeOrganization(const QByteArray &bytes)
 SSOToken decodeSSOToken(const QByteArray &bytes)
 {
     const QJsonObject object = json::parseObject(bytes);
-    return SSOToken{
-        json::requireString(object, QStringLiteral("accessToken")),
-        json::optionalString(object, QStringLiteral("refreshToken")),
-        dateFromReferenceSeconds(json::requireNumber(object, QStringLiteral("expiresAt"))),
-        json::requireString(object, QStringLiteral("region")),
-        json::requireString(object, QStringLiteral("startUrl"))};
+    return SSOToken{json::requireString(object, QStringLiteral("accessToken")),
+                    json::optionalString(object, QStringLiteral("refreshToken")),
+                    json::requireDate(object, QStringLiteral("expiresAt")),
+                    json::requireString(object, QStringLiteral("region")),
+                    json::requireString(object, QStringLiteral("startUrl"))};
 }
 
 ClientRegistration decodeClientRegistration(const QByteArray &bytes)
 {
     const QJsonObject object = json::parseObject(bytes);
-    return ClientRegistration{
-        json::requireString(object, QStringLiteral("clientId")),
-        json::requireString(object, QStringLiteral("clientSecret")),
-        dateFromReferenceSeconds(json::requireNumber(object, QStringLiteral("expiresAt"))),
-        json::requireString(object, QStringLiteral("region"))};
+    return ClientRegistration{json::requireString(object, QStringLiteral("clientId")),
+                              json::requireString(object, QStringLiteral("clientSecret")),
+                              json::requireDate(object, QStringLiteral("expiresAt")),
+                              json::requireString(object, QStringLiteral("region"))};
 }
 
 } // namespace tessera

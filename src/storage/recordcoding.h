@@ -48,6 +48,8 @@ QJsonObject parseObject(const QByteArray &json);
 QString requireString(const QJsonObject &object, const QString &key);
 std::optional<QString> optionalString(const QJsonObject &object, const QString &key);
 double requireNumber(const QJsonObject &object, const QString &key);
+// A number of seconds since 2001-01-01 UTC.
+QDateTime requireDate(const QJsonObject &object, const QString &key);
 QStringList requireStringArray(const QJsonObject &object, const QString &key);
 QStringList optionalStringArray(const QJsonObject &object, const QString &key);
 QMap<QString, QString> optionalStringMap(const QJsonObject &object, const QString &key);

@@ -1,0 +1,179 @@
+// The real tessera binary: starts on a private HOME, reports what it loaded, and stops
+// cleanly when asked to.
+#include "storage/recordcoding.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// A started tessera whose log lines are collected as they come.
+class TesseraProcess
+{
+public:
+    explicit TesseraProcess(const QString &home, const QStringList &extraEnvironment = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        env.remove(QStringLiteral("XCTestConfigurationFilePath"));
+        for (const QString &assignment : extraEnvironment) {
+            env.insert(assignment.section(QLatin1Char('='), 0, 0),
+                       assignment.section(QLatin1Char('='), 1));
+        }
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral(TESSERA_BINARY), {});
+    }
+
+    ~TesseraProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+
+    // The start-up summary, once it has been logged.
+    QString waitForSummary()
+    {
+        tessera::test::processEventsUntil(
+            [this] {
+                m_output += QString::fromLocal8Bit(m_process.readAll());
+                return m_output.contains(QLatin1Char('\n') + summaryPrefix()) ||
+                       m_output.startsWith(summaryPrefix()) ||
+                       m_process.state() == QProcess::NotRunning;
+            },
+            60000);
+        for (const QString &line : m_output.split(QLatin1Char('\n'))) {
+            if (line.startsWith(summaryPrefix())) {
+                return line;
+            }
+        }
+        return {};
+    }
+
+    bool stopWith(int signalNumber)
+    {
+        ::kill(static_cast<pid_t>(m_process.processId()), signalNumber);
+        return m_process.waitForFinished(30000);
+    }
+
+    QProcess &process() { return m_process; }
+    const QString &output() const { return m_output; }
+
+private:
+    static QString summaryPrefix()
+    {
+        return QStringLiteral("com.tessera.app.App: Tessera started");
+    }
+    QProcess m_process;
+    QString m_output;
+};
+
+} // namespace
+
+class TestTesseraProcess : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void startsReportsAndStops_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    void startsReportsAndStops()
+    {
+        QFETCH(int, signalNumber);
+        QTemporaryDir home;
+        const QString data = home.path() + QStringLiteral("/data/Tessera");
+        const tessera::AccountCache cache{
+            {tessera::AWSAccount{QStringLiteral("1"), QStringLiteral("One"), {QStringLiteral("R")}},
+             tessera::AWSAccount{
+                 QStringLiteral("2"), QStringLiteral("Two"), {QStringLiteral("R")}}},
+            QDateTime(QDate(2026, 5, 6), QTime(7, 8, 9), Qt::UTC)};
+        QVERIFY(writeBytes(data + QStringLiteral("/accounts.json"),
+                           tessera::encodeAccountCache(cache)));
+        QVERIFY(writeBytes(data + QStringLiteral("/organization.json"),
+                           "{\"pinnedAccountIds\":[\"1\"],\"groupNames\":[\"A\",\"B\"]}"));
+
+        TesseraProcess tessera(home.path());
+        const QString summary = tessera.waitForSummary();
+        QVERIFY2(!summary.isEmpty(), qPrintable(tessera.output()));
+        QVERIFY2(summary.contains(QStringLiteral(
+                     "signed out, 2 accounts, last sync 2026-05-06T07:08:09Z, 1 pinned, 2 groups")),
+                 qPrintable(summary));
+        // No Secret Service on this bus: the private files are named.
+        QVERIFY2(summary.contains(data + QStringLiteral("/secrets")), qPrintable(summary));
+        // The first settings write happened: the naming migration marker.
+        QVERIFY(QFileInfo::exists(home.path() + QStringLiteral("/config/Tessera/Tessera.conf")));
+
+        QVERIFY(tessera.stopWith(signalNumber));
+        QCOMPARE(tessera.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tessera.process().exitCode(), 0);
+    }
+
+    void anUnreadableOrganizationIsReportedAndKept()
+    {
+        QTemporaryDir home;
+        const QString path = home.path() + QStringLiteral("/data/Tessera/organization.json");
+        const QByteArray content("{\"groupNames\": \"not a list\"}");
+        QVERIFY(writeBytes(path, content));
+
+        TesseraProcess tessera(home.path());
+        const QString summary = tessera.waitForSummary();
+        QVERIFY2(summary.contains(QStringLiteral("Tessera could not load your saved organization. "
+                                                 "The existing file was left untouched.")),
+                 qPrintable(tessera.output()));
+        QVERIFY2(tessera.output().contains(QStringLiteral(
+                     "com.tessera.app.Persistence: Organization persistence failed: ")),
+                 qPrintable(tessera.output()));
+        QVERIFY(tessera.stopWith(SIGTERM));
+        QCOMPARE(tessera.process().exitCode(), 0);
+        QCOMPARE(readBytes(path), content);
+    }
+
+    void anInertStartLoadsNothing()
+    {
+        QTemporaryDir home;
+        QVERIFY(writeBytes(home.path() + QStringLiteral("/data/Tessera/organization.json"),
+                           "{\"groupNames\":[\"A\"]}"));
+        TesseraProcess tessera(home.path(), {QStringLiteral("XCTestConfigurationFilePath=")});
+        const QString summary = tessera.waitForSummary();
+        QVERIFY2(summary.contains(QStringLiteral(
+                     "(inert): signed out, 0 accounts, last sync never, 0 pinned, 0 groups")),
+                 qPrintable(tessera.output()));
+        QVERIFY(tessera.stopWith(SIGTERM));
+        QCOMPARE(tessera.process().exitCode(), 0);
+        // Nothing was migrated, so nothing was written to the settings.
+        QVERIFY(!QFileInfo::exists(home.path() + QStringLiteral("/config/Tessera/Tessera.conf")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTesseraProcess)
+#include "tst_tesseraprocess.moc"

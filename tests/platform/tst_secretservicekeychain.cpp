@@ -1,0 +1,213 @@
+// The Secret Service backend against a real GNOME Keyring on a private session bus.
+#include "platform/secretstore.h"
+#include "privatesessionbus.h"
+#include "storage/keychain.h"
+
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QDirIterator>
+#include <QTest>
+
+using namespace tessera;
+
+namespace {
+
+QVariantMap queryFor(const QString &account)
+{
+    return Keychain::baseQuery(account);
+}
+
+QVariantMap withData(QVariantMap attributes, const QByteArray &data)
+{
+    attributes.insert(QLatin1String(keychainattr::valueData), data);
+    return attributes;
+}
+
+// Every file under `folder` whose bytes contain `needle`.
+QStringList filesContaining(const QString &folder, const QByteArray &needle)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(needle)) {
+            found << file.fileName();
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+class TestSecretServiceKeychain : public QObject
+{
+    Q_OBJECT
+
+    test::PrivateSessionBus m_bus;
+    KeychainSecurityOperations m_operations = makeSecretServiceKeychainOperations();
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString busError = m_bus.start();
+        if (!busError.isEmpty()) {
+            QFAIL(qPrintable(QStringLiteral("private session bus: ") + busError));
+        }
+        // Before anything in this process opens the session bus, so that libsecret and
+        // QtDBus both reach the private one.
+        m_bus.applyToThisProcess();
+        const QString keyringError = m_bus.startKeyring();
+        if (!keyringError.isEmpty()) {
+            QFAIL(qPrintable(QStringLiteral("keyring: ") + keyringError));
+        }
+    }
+
+    void theKeyringIsChosenWhenPresent()
+    {
+        QVERIFY(secretServiceAvailable());
+        const KeychainSecurityOperations chosen = productionKeychainOperations();
+        QCOMPARE(chosen.storeDescription, m_operations.storeDescription);
+    }
+
+    void availabilityCountsOwnedAndActivatableProviders()
+    {
+        test::PrivateSessionBus empty;
+        QVERIFY2(empty.start().isEmpty(), "second private bus");
+        test::PrivateSessionBus activatable;
+        QVERIFY2(activatable.start({QLatin1String(secretServiceBusName)}).isEmpty(),
+                 "third private bus");
+
+        const QDBusConnection emptyBus =
+            QDBusConnection::connectToBus(empty.address(), QStringLiteral("empty"));
+        const QDBusConnection activatableBus =
+            QDBusConnection::connectToBus(activatable.address(), QStringLiteral("activatable"));
+        QVERIFY(emptyBus.isConnected());
+        QVERIFY(activatableBus.isConnected());
+        QVERIFY(!secretServiceAvailable(emptyBus));
+        QVERIFY(secretServiceAvailable(activatableBus));
+        QDBusConnection::disconnectFromBus(QStringLiteral("empty"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("activatable"));
+    }
+
+    void primitivesAnswerTheStatuses()
+    {
+        const QVariantMap query = queryFor(QStringLiteral("primitives"));
+        QCOMPARE(m_operations.copyMatching(query).status, keychainStatusItemNotFound);
+        QCOMPARE(m_operations.update(query, withData({}, "x")), keychainStatusItemNotFound);
+        QCOMPARE(m_operations.remove(query), keychainStatusItemNotFound);
+
+        // Secrets are bytes, not text: NUL and invalid UTF-8 survive.
+        const QByteArray first("first\0\xff\xfe", 8);
+        QCOMPARE(m_operations.add(withData(query, first)), keychainStatusSuccess);
+        KeychainCopyResult read = m_operations.copyMatching(query);
+        QCOMPARE(read.status, keychainStatusSuccess);
+        QVERIFY(read.result.has_value());
+        QCOMPARE(read.result->toByteArray(), first);
+
+        QCOMPARE(m_operations.update(query, withData({}, "second")), keychainStatusSuccess);
+        QCOMPARE(m_operations.copyMatching(query).result->toByteArray(), QByteArray("second"));
+
+        // The account is part of the identity; the service too.
+        QCOMPARE(m_operations.copyMatching(queryFor(QStringLiteral("other"))).status,
+                 keychainStatusItemNotFound);
+        QVariantMap otherService = query;
+        otherService.insert(QLatin1String(keychainattr::service), QStringLiteral("NotTessera"));
+        QCOMPARE(m_operations.copyMatching(otherService).status, keychainStatusItemNotFound);
+
+        QCOMPARE(m_operations.remove(query), keychainStatusSuccess);
+        QCOMPARE(m_operations.copyMatching(query).status, keychainStatusItemNotFound);
+
+        QVariantMap noAccount = query;
+        noAccount.remove(QLatin1String(keychainattr::account));
+        QCOMPARE(m_operations.copyMatching(noAccount).status, secretServiceStatusInvalidQuery);
+    }
+
+    void recordsRoundTripAndNothingLandsInFiles()
+    {
+        const Keychain keychain(productionKeychainOperations());
+        const QString access = QStringLiteral("access-token-8f4a1c0e-never-on-disk");
+        SSOToken token{access, QStringLiteral("refresh-token-2b9d-never-on-disk"),
+                       QDateTime::fromMSecsSinceEpoch(1'800'000'000'500, Qt::UTC),
+                       QStringLiteral("eu-west-1"),
+                       QStringLiteral("https://example.awsapps.com/start")};
+        const ClientRegistration client{
+            QStringLiteral("client-id"), QStringLiteral("client-secret-77c3-never-on-disk"),
+            QDateTime::fromSecsSinceEpoch(1'900'000'000, Qt::UTC), QStringLiteral("eu-west-1")};
+
+        keychain.save(token, QLatin1String(keychainTokenAccount));
+        keychain.save(client, QLatin1String(keychainClientAccount));
+        QCOMPARE(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount)), token);
+        QCOMPARE(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount)), client);
+
+        // The second save updates the item in place.
+        token.refreshToken.reset();
+        keychain.save(token, QLatin1String(keychainTokenAccount));
+        QCOMPARE(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount)), token);
+
+        // The keyring file is encrypted; nothing else anywhere under HOME holds a secret.
+        QVERIFY(!QFileInfo::exists(m_bus.homePath() + QStringLiteral("/data/Tessera/secrets")));
+        for (const QByteArray &needle :
+             {QByteArray("8f4a1c0e"), QByteArray("2b9d-never"), QByteArray("77c3-never")}) {
+            QCOMPARE(filesContaining(m_bus.homePath(), needle), QStringList());
+        }
+
+        keychain.remove(QLatin1String(keychainTokenAccount));
+        keychain.remove(QLatin1String(keychainTokenAccount));
+        QCOMPARE(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount)), std::nullopt);
+        QVERIFY(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount)));
+    }
+
+    void aLockedKeyringIsAnErrorNotAMissingItem()
+    {
+        const Keychain keychain(m_operations);
+        keychain.saveData("kept", QStringLiteral("locked"));
+
+        QDBusInterface service(
+            QLatin1String(secretServiceBusName), QStringLiteral("/org/freedesktop/secrets"),
+            QStringLiteral("org.freedesktop.Secret.Service"), QDBusConnection::sessionBus());
+        const QDBusMessage locked =
+            service.call(QStringLiteral("Lock"),
+                         QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(
+                             QStringLiteral("/org/freedesktop/secrets/aliases/default"))}));
+        QCOMPARE(locked.type(), QDBusMessage::ReplyMessage);
+
+        // Nobody can answer an unlock prompt on this bus.
+        const KeychainCopyResult read =
+            m_operations.copyMatching(queryFor(QStringLiteral("locked")));
+        QCOMPARE(read.status, secretServiceStatusLocked);
+        QCOMPARE(m_operations.update(queryFor(QStringLiteral("locked")), withData({}, "new")),
+                 secretServiceStatusLocked);
+        try {
+            keychain.loadData(QStringLiteral("locked"));
+            QFAIL("loading from a locked keyring succeeded");
+        } catch (const KeychainError &error) {
+            QCOMPARE(error.errorCase(), KeychainError::Case::operationFailed);
+            QCOMPARE(error.description(),
+                     QStringLiteral("Tessera could not access Keychain (status -25308)."));
+        }
+    }
+
+    void aVanishedKeyringIsUnavailable()
+    {
+        m_bus.stopKeyring();
+        const Keychain keychain(m_operations);
+        QCOMPARE(m_operations.copyMatching(queryFor(QStringLiteral("gone"))).status,
+                 secretServiceStatusUnavailable);
+        QCOMPARE(m_operations.add(withData(queryFor(QStringLiteral("gone")), "x")),
+                 secretServiceStatusUnavailable);
+        try {
+            keychain.saveData("x", QStringLiteral("gone"));
+            QFAIL("saving without a keyring succeeded");
+        } catch (const KeychainError &error) {
+            QCOMPARE(error.description(),
+                     QStringLiteral("Tessera could not access Keychain (status -25291)."));
+        }
+        // The process keeps running after the provider left the bus.
+        QVERIFY(!secretServiceAvailable());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSecretServiceKeychain)
+#include "tst_secretservicekeychain.moc"

@@ -1,0 +1,100 @@
+// The private file store used where no Secret Service exists.
+#include "storage/filekeychain.h"
+#include "storage/keychain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tessera;
+
+namespace {
+constexpr auto ownerReadWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+constexpr auto ownerAll = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+QFileDevice::Permissions modeOf(const QString &path)
+{
+    // Qt reports the owner's bits twice (as "user" too); compare only the Unix ones.
+    return QFile::permissions(path) &
+           (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+            QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+            QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+}
+} // namespace
+
+class TestFileKeychain : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+
+private Q_SLOTS:
+    void itemsArePrivateFiles()
+    {
+        const QString folder = m_root.path() + QStringLiteral("/secrets");
+        const KeychainSecurityOperations operations = makeFileKeychainOperations(folder);
+        QVERIFY(!QFileInfo::exists(folder)); // nothing is created before the first item
+
+        const Keychain keychain(operations);
+        QCOMPARE(keychain.loadData(QStringLiteral("token")), std::nullopt);
+        keychain.saveData("one", QStringLiteral("token"));
+        keychain.saveData("two", QStringLiteral("client"));
+        QCOMPARE(modeOf(folder), ownerAll);
+        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 2);
+        for (const QString &file : files) {
+            QCOMPARE(modeOf(folder + QLatin1Char('/') + file), ownerReadWrite);
+        }
+
+        keychain.saveData("three", QStringLiteral("token"));
+        QCOMPARE(keychain.loadData(QStringLiteral("token")), QByteArray("three"));
+        QCOMPARE(keychain.loadData(QStringLiteral("client")), QByteArray("two"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+        keychain.remove(QStringLiteral("token"));
+        QCOMPARE(keychain.loadData(QStringLiteral("token")), std::nullopt);
+        QCOMPARE(operations.remove(Keychain::baseQuery(QStringLiteral("token"))),
+                 keychainStatusItemNotFound);
+    }
+
+    void aLooseFolderIsTightened()
+    {
+        const QString folder = m_root.path() + QStringLiteral("/loose");
+        QVERIFY(QDir().mkpath(folder));
+        QFile::setPermissions(folder, ownerAll | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        Keychain(makeFileKeychainOperations(folder)).saveData("x", QStringLiteral("token"));
+        QCOMPARE(modeOf(folder), ownerAll);
+    }
+
+    void accountNamesCannotEscapeTheFolder()
+    {
+        const QString base = m_root.path() + QStringLiteral("/escape");
+        const QString folder = base + QStringLiteral("/inner/secrets");
+        const Keychain keychain(makeFileKeychainOperations(folder));
+        keychain.saveData("x", QStringLiteral("../../escaped"));
+        QCOMPARE(keychain.loadData(QStringLiteral("../../escaped")), QByteArray("x"));
+        QCOMPARE(QDir(base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({QStringLiteral("inner")}));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+    }
+
+    void anUnreadableItemIsAFailureNotAMissingItem()
+    {
+        const QString folder = m_root.path() + QStringLiteral("/broken");
+        const KeychainSecurityOperations operations = makeFileKeychainOperations(folder);
+        Keychain(operations).saveData("x", QStringLiteral("token"));
+        const QString item =
+            folder + QLatin1Char('/') + QDir(folder).entryList(QDir::Files).constFirst();
+        QVERIFY(QFile::remove(item));
+        QVERIFY(QDir().mkpath(item)); // a directory where the item belongs
+        const auto answer = operations.copyMatching(Keychain::baseQuery(QStringLiteral("token")));
+        QCOMPARE(answer.status, fileKeychainIOFailure);
+        QCOMPARE(operations.update(Keychain::baseQuery(QStringLiteral("token")),
+                                   {{QStringLiteral("valueData"), QByteArray("y")}}),
+                 fileKeychainIOFailure);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileKeychain)
+#include "tst_filekeychain.moc"

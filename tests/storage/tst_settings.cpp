@@ -1,0 +1,155 @@
+// Settings: registered defaults, typed access, the shared accessors and the migration.
+#include "storage/settings.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tessera;
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void registeredDefaultsApplyUntilAValueIsStored()
+    {
+        InMemorySettingsStore settings;
+        QCOMPARE(settings.string(QStringLiteral("ssoRegion")), std::nullopt);
+        registerTesseraDefaults(settings);
+
+        QCOMPARE(settings.string(QStringLiteral("startUrl")), QString());
+        QCOMPARE(settings.string(QStringLiteral("ssoRegion")), QStringLiteral("us-west-1"));
+        QCOMPARE(settings.string(QStringLiteral("defaultConsoleRegion")), QString());
+        QCOMPARE(settings.integer(QStringLiteral("syncMinutes")), 0);
+        QCOMPARE(settings.string(QStringLiteral("quickSearchHotkey")), QStringLiteral("opt-space"));
+        QCOMPARE(settings.string(QStringLiteral("awsConfigManagementMode")), QStringLiteral("off"));
+        QCOMPARE(settings.string(QStringLiteral("awsConfigPath")), QString());
+        QCOMPARE(settings.string(QStringLiteral("awsProfileNamingTemplate")),
+                 QStringLiteral("{accountName|slug}-{role}"));
+        QCOMPARE(settings.string(QStringLiteral("awsProfileCLIRegion")), QString());
+        QCOMPARE(settings.boolean(QStringLiteral("awsProfileAutoSync")), false);
+        QCOMPARE(settings.string(QStringLiteral("awsProfileNameSeparator")),
+                 QStringLiteral("hyphens"));
+        QCOMPARE(settings.string(QStringLiteral("awsProfileNameCase")), QStringLiteral("preserve"));
+        // Two keys have no registered default at all.
+        QCOMPARE(settings.value(QStringLiteral("onboardingComplete")), std::nullopt);
+        QCOMPARE(settings.value(QStringLiteral("awsProfileNamingV2Migrated")), std::nullopt);
+        QCOMPARE(settings.boolean(QStringLiteral("onboardingComplete")), false);
+
+        settings.setString(QStringLiteral("ssoRegion"), QStringLiteral("eu-central-1"));
+        QCOMPARE(settings.string(QStringLiteral("ssoRegion")), QStringLiteral("eu-central-1"));
+        settings.remove(QStringLiteral("ssoRegion"));
+        QCOMPARE(settings.string(QStringLiteral("ssoRegion")), QStringLiteral("us-west-1"));
+    }
+
+    void theSettingsFileKeepsTypes()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("Tessera.conf"));
+        {
+            QSettingsStore settings(path);
+            settings.setInteger(QStringLiteral("syncMinutes"), 15);
+            settings.setBool(QStringLiteral("onboardingComplete"), true);
+            settings.setString(QStringLiteral("startUrl"), QStringLiteral(" https://x/start?a#b "));
+            settings.setString(QStringLiteral("awsConfigPath"), QString());
+        }
+        QSettingsStore reopened(path);
+        registerTesseraDefaults(reopened);
+        QCOMPARE(reopened.integer(QStringLiteral("syncMinutes")), 15);
+        QCOMPARE(reopened.boolean(QStringLiteral("onboardingComplete")), true);
+        QCOMPARE(reopened.string(QStringLiteral("startUrl")),
+                 QStringLiteral(" https://x/start?a#b "));
+        QVERIFY(reopened.hasStoredValue(QStringLiteral("awsConfigPath")));
+        QCOMPARE(reopened.string(QStringLiteral("awsConfigPath")), QString());
+        QVERIFY(!reopened.hasStoredValue(QStringLiteral("ssoRegion")));
+    }
+
+    void normalizeStartURL_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("normalized");
+        QTest::newRow("spaces, query, slash")
+            << QStringLiteral("  https://corp.awsapps.com/start/?x=1  ")
+            << QStringLiteral("https://corp.awsapps.com/start");
+        QTest::newRow("path, slash, hash, slash")
+            << QStringLiteral("https://corp.awsapps.com/start/#/")
+            << QStringLiteral("https://corp.awsapps.com/start");
+        QTest::newRow("several slashes")
+            << QStringLiteral("https://a/start///") << QStringLiteral("https://a/start");
+        QTest::newRow("hash before query")
+            << QStringLiteral("https://a/s#frag?q") << QStringLiteral("https://a/s");
+        QTest::newRow("leading hash") << QStringLiteral("#/start") << QString();
+        QTest::newRow("leading query") << QStringLiteral("?x") << QString();
+        QTest::newRow("line breaks and case")
+            << QStringLiteral("\n\tHTTPS://Corp.AwsApps.com/Start\r\n")
+            << QStringLiteral("HTTPS://Corp.AwsApps.com/Start");
+        QTest::newRow("empty") << QString() << QString();
+    }
+
+    void normalizeStartURL()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, normalized);
+        QCOMPARE(tessera::normalizeStartURL(typed), normalized);
+    }
+
+    void accessorsReadTheSettingsEachTime()
+    {
+        InMemorySettingsStore settings;
+        // Absent keys, even without registered defaults.
+        QCOMPARE(normalizedStartURL(settings), QString());
+        QCOMPARE(configuredSSORegion(settings), QStringLiteral("us-west-1"));
+        QCOMPARE(configuredDefaultConsoleRegion(settings), std::nullopt);
+
+        settings.setString(QStringLiteral("startUrl"), QStringLiteral(" https://a/start/ "));
+        settings.setString(QStringLiteral("ssoRegion"), QStringLiteral("  EU-West-1\n"));
+        settings.setString(QStringLiteral("defaultConsoleRegion"), QStringLiteral("   "));
+        QCOMPARE(normalizedStartURL(settings), QStringLiteral("https://a/start"));
+        QCOMPARE(configuredSSORegion(settings), QStringLiteral("eu-west-1"));
+        QCOMPARE(configuredDefaultConsoleRegion(settings), std::nullopt);
+
+        settings.setString(QStringLiteral("defaultConsoleRegion"), QStringLiteral(" AP-South-1 "));
+        QCOMPARE(configuredDefaultConsoleRegion(settings), QStringLiteral("ap-south-1"));
+    }
+
+    void namingTemplateMigration_data()
+    {
+        QTest::addColumn<std::optional<QString>>("stored");
+        QTest::addColumn<bool>("alreadyMigrated");
+        QTest::addColumn<QString>("after");
+        const QString legacy = QStringLiteral("{accountName}-{role}");
+        const QString slug = QStringLiteral("{accountName|slug}-{role}");
+        QTest::newRow("legacy template") << std::optional(legacy) << false << slug;
+        QTest::newRow("legacy plus text") << std::optional<QString>(legacy + QStringLiteral("-x"))
+                                          << false << QString(legacy + QStringLiteral("-x"));
+        QTest::newRow("custom") << std::optional(QStringLiteral("{role}")) << false
+                                << QStringLiteral("{role}");
+        QTest::newRow("registered default only") << std::optional<QString>() << false << slug;
+        QTest::newRow("legacy after the marker") << std::optional(legacy) << true << legacy;
+    }
+
+    void namingTemplateMigration()
+    {
+        QFETCH(std::optional<QString>, stored);
+        QFETCH(bool, alreadyMigrated);
+        QFETCH(QString, after);
+        InMemorySettingsStore settings;
+        registerTesseraDefaults(settings);
+        if (stored) {
+            settings.setString(QStringLiteral("awsProfileNamingTemplate"), *stored);
+        }
+        if (alreadyMigrated) {
+            settings.setBool(QStringLiteral("awsProfileNamingV2Migrated"), true);
+        }
+        migrateNamingTemplate(settings);
+        QCOMPARE(settings.string(QStringLiteral("awsProfileNamingTemplate")), after);
+        QCOMPARE(settings.boolean(QStringLiteral("awsProfileNamingV2Migrated")), true);
+        // A registered default is never written out as a stored value.
+        QCOMPARE(settings.hasStoredValue(QStringLiteral("awsProfileNamingTemplate")),
+                 stored.has_value());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
