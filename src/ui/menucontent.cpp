@@ -46,6 +46,20 @@ QLabel *wrappedLabel(const QString &text, QWidget *parent)
     return label;
 }
 
+QCoro::Task<void> syncIfAlive(QPointer<AccountStore> store)
+{
+    if (store) {
+        co_await store->sync();
+    }
+}
+
+// The panel may close while the sync runs; the task owns itself and ends with the store.
+void startSync(AccountStore *store)
+{
+    startTask<void>(
+        [store = QPointer<AccountStore>(store)](CancellationToken) { return syncIfAlive(store); });
+}
+
 // A section header that folds on click and offers "Delete Group" on group headers.
 class SectionHeader : public QToolButton
 {
@@ -147,7 +161,7 @@ void MenuContent::buildHeader(QVBoxLayout *layout)
 
     m_syncButton =
         headerButton(Symbol::sync, qtTrId("Sync accounts and roles now"), "syncButton", this);
-    connect(m_syncButton, &QToolButton::clicked, m_store, [this] { (void)m_store->sync(); });
+    connect(m_syncButton, &QToolButton::clicked, m_store, [this] { startSync(m_store); });
     header->addWidget(m_syncButton);
 
     auto *settings = headerButton(Symbol::settings, qtTrId("Settings"), "settingsButton", this);
@@ -170,14 +184,15 @@ void MenuContent::buildHeader(QVBoxLayout *layout)
         headerButton(Symbol::moreActions, qtTrId("More actions"), "moreActionsButton", this);
     m_moreMenu = new QMenu(more);
     m_moreMenu->setTitle(qtTrId("More actions"));
-    m_moreMenu->addAction(qtTrId("Quick Search"), this, [this] {
-        if (m_actions.dismiss) {
-            m_actions.dismiss();
-        }
-        if (m_actions.showQuickSearch) {
+    // Offered only once there is a Quick Search to show.
+    if (m_actions.showQuickSearch) {
+        m_moreMenu->addAction(qtTrId("Quick Search"), this, [this] {
+            if (m_actions.dismiss) {
+                m_actions.dismiss();
+            }
             m_actions.showQuickSearch();
-        }
-    });
+        });
+    }
     m_signOutAction =
         m_moreMenu->addAction(qtTrId("Sign Out"), m_store, [this] { m_store->signOut(); });
     m_moreMenu->addAction(qtTrId("Quit Tessera"), this, [this] {
@@ -526,7 +541,7 @@ QWidget *MenuContent::createSyncNowPlaceholder()
     layout->addWidget(label);
     auto *syncNow = new QPushButton(qtTrId("Sync Now"), box);
     syncNow->setObjectName(QStringLiteral("syncNowButton"));
-    connect(syncNow, &QPushButton::clicked, m_store, [this] { (void)m_store->sync(); });
+    connect(syncNow, &QPushButton::clicked, m_store, [this] { startSync(m_store); });
     layout->addWidget(syncNow, 0, Qt::AlignCenter);
     return box;
 }

@@ -49,6 +49,7 @@ struct Recorder
 {
     int dismissed = 0;
     int quitRequests = 0;
+    int quickSearchRequests = 0;
     QStringList copied;
     QList<QUrl> links;
     bool clipboardWorks = true;
@@ -59,6 +60,7 @@ std::unique_ptr<MenuContent> makePanel(AccountStore &store, Recorder &recorder)
     MenuContent::Actions actions;
     actions.dismiss = [&recorder] { ++recorder.dismissed; };
     actions.quit = [&recorder] { ++recorder.quitRequests; };
+    actions.showQuickSearch = [&recorder] { ++recorder.quickSearchRequests; };
     actions.copyToClipboard = [&recorder](const QString &text) {
         if (recorder.clipboardWorks) {
             recorder.copied.append(text);
@@ -547,6 +549,7 @@ private Q_SLOTS:
         QCOMPARE(recorder.quitRequests, 1);
         findAction(more, QStringLiteral("Quick Search"))->trigger();
         QCOMPARE(recorder.dismissed, 1);
+        QCOMPARE(recorder.quickSearchRequests, 1);
     }
 };
 
