@@ -68,6 +68,11 @@ std::optional<QUrl> configuredEndpoint(IdentityService service)
 
 } // namespace
 
+std::span<const AwsPartition> awsPartitions()
+{
+    return partitions;
+}
+
 const AwsPartition &partitionForRegion(const QString &region)
 {
     for (const auto &listed : listedRegions) {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 #include <optional>
+#include <span>
 
 namespace tessera {
 
@@ -23,6 +24,9 @@ struct AwsPartition
     const char *regionRegex;
     const char *dnsSuffix;
 };
+
+// Every partition, commercial first.
+std::span<const AwsPartition> awsPartitions();
 
 // The partition serving `region`: the one that lists it, else the first whose pattern
 // matches it, else the commercial partition ("aws").

@@ -265,6 +265,7 @@ private:
     // The ending shared by every failed or cancelled sign-in.
     void finishFailedSignIn(quint64 serial, std::exception_ptr failure);
     void finishSignIn(quint64 serial);
+    std::optional<QString> currentAccessToken() const;
 
     AccountStoreSession m_session;
     QList<AWSAccount> m_accounts;

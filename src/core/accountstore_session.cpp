@@ -71,14 +71,14 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
         std::optional<ClientRegistration> registration = store->m_clientRegistration;
         if (!registration || store->now() >= registration->expiresAt ||
             registration->region != configuredSSORegion(*store->m_defaults)) {
-            const RegisterResponse answer = co_await client.registerClient(token);
+            const RegisterResponse registered = co_await client.registerClient(token);
             if (!isAlive(store)) {
                 co_return;
             }
             token.throwIfCancelled();
             registration =
-                ClientRegistration{answer.clientId, answer.clientSecret,
-                                   dateFromUnixSeconds(answer.clientSecretExpiresAt), region};
+                ClientRegistration{registered.clientId, registered.clientSecret,
+                                   dateFromUnixSeconds(registered.clientSecretExpiresAt), region};
             store->m_keychain.save(*registration, QLatin1String(keychainClientAccount));
             store->m_clientRegistration = registration;
         }
@@ -93,14 +93,14 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
         store->setSession(AccountStoreSession::signingIn(authorization.userCode));
         store->openVerificationURL(authorization.verificationUriComplete);
 
-        const TokenResponse answer = co_await client.pollForToken(
+        const TokenResponse granted = co_await client.pollForToken(
             authorization, registration->clientId, registration->clientSecret, token);
         if (!isAlive(store)) {
             co_return;
         }
         token.throwIfCancelled();
-        const SSOToken fresh{answer.accessToken, answer.refreshToken,
-                             store->now().addSecs(answer.expiresIn), region, startUrl};
+        const SSOToken fresh{granted.accessToken, granted.refreshToken,
+                             store->now().addSecs(granted.expiresIn), region, startUrl};
         store->m_keychain.save(fresh, QLatin1String(keychainTokenAccount));
         store->applyToken(fresh);
         store->setBrowserFallbackURL(std::nullopt);
@@ -213,7 +213,7 @@ QCoro::Task<std::optional<QString>> AccountStore::validAccessToken()
         co_return std::nullopt;
     }
     if (now() < m_token->expiresAt) {
-        co_return m_token->accessToken;
+        co_return currentAccessToken();
     }
 
     const QPointer<AccountStore> self(this);
@@ -223,7 +223,7 @@ QCoro::Task<std::optional<QString>> AccountStore::validAccessToken()
         co_return std::nullopt;
     }
     if (refreshed && m_token) {
-        co_return m_token->accessToken;
+        co_return currentAccessToken();
     }
     if (m_token && *m_token != expired) {
         // A sign-in replaced the token while the refresh ran; judge the new one instead
@@ -236,6 +236,13 @@ QCoro::Task<std::optional<QString>> AccountStore::validAccessToken()
         expireSession();
     }
     co_return std::nullopt;
+}
+
+std::optional<QString> AccountStore::currentAccessToken() const
+{
+    // A copy on purpose: QCoro's co_return moves from an lvalue it is given, which would
+    // empty the held token.
+    return std::optional<QString>(m_token->accessToken);
 }
 
 void AccountStore::applyToken(std::optional<SSOToken> token)

@@ -93,18 +93,22 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
     setErrorMessage(std::nullopt);
 
     const QString region = m_token ? m_token->region : configuredSSORegion(*m_defaults);
-    const PortalClient client(region, *accessToken, m_transport, portalPageLimit);
+    PortalRetryOptions retry;
+    retry.clock = m_clock; // retries after throttling wait on the store's clock too
+    const PortalClient client(region, *accessToken, m_transport, portalPageLimit, retry);
     std::vector<AWSAccount> listed;
     std::exception_ptr failure;
     try {
         const QList<AccountEntry> entries = co_await client.listAccounts(token);
         token.throwIfCancelled();
-        listed = co_await runWithConcurrencyLimit<AWSAccount>(
-            std::size_t(entries.size()), roleListingsInFlight,
+        // Named, not a temporary in the co_await expression: GCC 12 destroys such
+        // temporaries twice.
+        std::function<QCoro::Task<AWSAccount>(std::size_t, CancellationToken)> listRolesOf =
             [client, entries](std::size_t index, CancellationToken child) {
                 return listAccountRoles(client, entries.at(qsizetype(index)), std::move(child));
-            },
-            token);
+            };
+        listed = co_await runWithConcurrencyLimit<AWSAccount>(
+            std::size_t(entries.size()), roleListingsInFlight, listRolesOf, token);
         token.throwIfCancelled();
     } catch (...) {
         failure = std::current_exception();

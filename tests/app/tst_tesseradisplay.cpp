@@ -30,7 +30,7 @@ private Q_SLOTS:
         env.remove(QStringLiteral("XCTestConfigurationFilePath"));
 
         // Polls instead of sleeping a fixed time; gives up after 30 seconds.
-        const QString script = QStringLiteral(R"(
+        const QString script = QStringLiteral(R"sh(
 count() { xwininfo -root -tree | grep -c '"Welcome to Tessera"'; }
 "$TESSERA_BINARY" & pid=$!
 for i in $(seq 1 300); do [ "$(count)" -ge 1 ] && break; sleep 0.1; done
@@ -39,7 +39,7 @@ echo "onboarding windows: $(count)"
 echo "onboarding windows after second start: $(count)"
 kill -0 $pid && echo "first still running"
 kill -TERM $pid; wait $pid; echo "exit: $?"
-)");
+)sh");
         QProcess process;
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);

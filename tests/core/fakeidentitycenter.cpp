@@ -68,8 +68,8 @@ QCoro::Task<HttpResponse> FakeIdentityCenter::send(HttpRequest request, Cancella
     const bool isRefresh =
         body.value(QStringLiteral("grantType")) == QLatin1String("refresh_token");
     if (isRefresh && refreshLatency.count() > 0) {
-        co_await m_clock->sleep(refreshLatency,
-                                refreshHonoursCancellation ? token : CancellationToken{});
+        const CancellationToken wait = refreshHonoursCancellation ? token : CancellationToken{};
+        co_await m_clock->sleep(refreshLatency, wait);
     }
     co_return answerOIDC(path, body);
 }

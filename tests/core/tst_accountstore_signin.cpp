@@ -53,6 +53,7 @@ private Q_SLOTS:
         const SSOToken expected{QStringLiteral("access-1"), QStringLiteral("refresh-1"),
                                 h.clock->currentDateTime().addSecs(3600),
                                 QLatin1String(harnessRegion), QLatin1String(harnessStartURL)};
+        QVERIFY(store.token());
         QCOMPARE(store.token(), expected);
         QCOMPARE(h.storedToken(), expected);
         QCOMPARE(store.tokenExpiresAt(), expected.expiresAt);

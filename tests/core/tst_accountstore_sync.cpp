@@ -57,6 +57,7 @@ private Q_SLOTS:
         QCOMPARE(h.service->roleListings, 1);
         QVERIFY(!store.syncing());
 
+        h.service->portalLatency = 0s;
         test::waitFor(store.sync()); // the next one is a new run
         QCOMPARE(h.service->accountListings, 2);
     }
@@ -132,7 +133,7 @@ private Q_SLOTS:
                              << QStringLiteral("SSO session ended — sign in again to sync. "
                                                "Session length is set by your org.")
                              << true;
-        QTest::newRow("500") << 500 << QStringLiteral("AWS access portal returned HTTP 500.")
+        QTest::newRow("404") << 404 << QStringLiteral("AWS access portal returned HTTP 404.")
                              << false;
     }
 

@@ -174,6 +174,65 @@ QByteArray getRequest(const QByteArray &target, const QByteArray &extra = {})
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
 }
 
+// The OIDC calls of a sign-in, spelled out once: one registered client and its
+// credentials, which every later call carries.
+class SignIn
+{
+public:
+    SignIn(Client &client, const QString &clientName = QStringLiteral("test"),
+           bool withScopes = true)
+        : m_client(client)
+    {
+        QJsonObject registration{{QStringLiteral("clientName"), clientName},
+                                 {QStringLiteral("clientType"), QStringLiteral("public")}};
+        if (withScopes) {
+            registration.insert(QStringLiteral("scopes"),
+                                QJsonArray{QStringLiteral("sso:account:access")});
+        }
+        const QJsonObject answer =
+            m_client.post(QStringLiteral("/client/register"), registration).json();
+        m_credentials = {{QStringLiteral("clientId"), answer.value(u"clientId")},
+                         {QStringLiteral("clientSecret"), answer.value(u"clientSecret")}};
+    }
+
+    QJsonObject credentials() const { return m_credentials; }
+
+    QJsonObject start() const
+    {
+        QJsonObject request = m_credentials;
+        request.insert(QStringLiteral("startUrl"), QStringLiteral("https://example.test/start"));
+        return m_client.post(QStringLiteral("/device_authorization"), request).json();
+    }
+
+    Reply poll(const QJsonObject &authorization) const
+    {
+        QJsonObject request = m_credentials;
+        request.insert(QStringLiteral("grantType"), deviceGrant);
+        request.insert(QStringLiteral("deviceCode"), authorization.value(u"deviceCode"));
+        return m_client.post(QStringLiteral("/token"), request);
+    }
+
+    Reply refresh(const QString &refreshToken) const
+    {
+        QJsonObject request = m_credentials;
+        request.insert(QStringLiteral("grantType"), QStringLiteral("refresh_token"));
+        request.insert(QStringLiteral("refreshToken"), refreshToken);
+        return m_client.post(QStringLiteral("/token"), request);
+    }
+
+    // Starts an authorization, approves it and returns the token answer.
+    QJsonObject complete(StandIn &standIn) const
+    {
+        const QJsonObject authorization = start();
+        standIn.approve(authorization.value(u"userCode").toString());
+        return poll(authorization).json();
+    }
+
+private:
+    Client &m_client;
+    QJsonObject m_credentials;
+};
+
 } // namespace
 
 class TestStandIn : public QObject
@@ -215,8 +274,6 @@ private Q_SLOTS:
     void accountFiles();
 
 private:
-    QString signIn(bool withScopes = true, QString *refreshToken = nullptr);
-    QJsonObject m_client;
     std::unique_ptr<StandIn> m_standIn;
 };
 
@@ -230,34 +287,6 @@ void TestStandIn::init()
 void TestStandIn::cleanup()
 {
     m_standIn.reset();
-}
-
-QString TestStandIn::signIn(bool withScopes, QString *refreshToken)
-{
-    Client client(*m_standIn);
-    QJsonObject registration{{QStringLiteral("clientName"), QStringLiteral("test")},
-                             {QStringLiteral("clientType"), QStringLiteral("public")}};
-    if (withScopes) {
-        registration.insert(QStringLiteral("scopes"),
-                            QJsonArray{QStringLiteral("sso:account:access")});
-    }
-    m_client = client.post(QStringLiteral("/client/register"), registration).json();
-    const QJsonObject credentials{
-        {QStringLiteral("clientId"), m_client.value(u"clientId")},
-        {QStringLiteral("clientSecret"), m_client.value(u"clientSecret")}};
-    QJsonObject start = credentials;
-    start.insert(QStringLiteral("startUrl"), m_standIn->startUrl().toString());
-    const QJsonObject authorization =
-        client.post(QStringLiteral("/device_authorization"), start).json();
-    m_standIn->approve(authorization.value(u"userCode").toString());
-    QJsonObject poll = credentials;
-    poll.insert(QStringLiteral("grantType"), deviceGrant);
-    poll.insert(QStringLiteral("deviceCode"), authorization.value(u"deviceCode"));
-    const QJsonObject token = client.post(QStringLiteral("/token"), poll).json();
-    if (refreshToken) {
-        *refreshToken = token.value(u"refreshToken").toString();
-    }
-    return token.value(u"accessToken").toString();
 }
 
 void TestStandIn::tlsIsTrustedThroughTheAuthorityOnly()
@@ -370,44 +399,31 @@ void TestStandIn::countsRequestsInFlight()
 void TestStandIn::deviceFlowWaitsForApproval()
 {
     Client client(*m_standIn);
-    const QJsonObject registration =
-        client
-            .post(QStringLiteral("/client/register"),
-                  {{QStringLiteral("clientName"), QStringLiteral("Tessera")},
-                   {QStringLiteral("clientType"), QStringLiteral("public")},
-                   {QStringLiteral("scopes"), QJsonArray{QStringLiteral("sso:account:access")}}})
-            .json();
-    QJsonObject credentials{{QStringLiteral("clientId"), registration.value(u"clientId")},
-                            {QStringLiteral("clientSecret"), registration.value(u"clientSecret")}};
-    QJsonObject start = credentials;
-    start.insert(QStringLiteral("startUrl"), m_standIn->startUrl().toString());
+    const SignIn signIn(client);
     QString userCode;
     connect(m_standIn.get(), &StandIn::deviceAuthorizationStarted, this,
             [&userCode](const QString &code) { userCode = code; });
-    const QJsonObject authorization =
-        client.post(QStringLiteral("/device_authorization"), start).json();
+    const QJsonObject authorization = signIn.start();
     QCOMPARE(userCode, authorization.value(u"userCode").toString());
     QCOMPARE(m_standIn->pendingUserCodes(), QStringList{userCode});
 
-    QJsonObject poll = credentials;
-    poll.insert(QStringLiteral("grantType"), deviceGrant);
-    poll.insert(QStringLiteral("deviceCode"), authorization.value(u"deviceCode"));
-    const Reply pending = client.post(QStringLiteral("/token"), poll);
+    const Reply pending = signIn.poll(authorization);
     QCOMPARE(pending.status, 400);
     QCOMPARE(pending.oauthError(), QStringLiteral("authorization_pending"));
     QCOMPARE(pending.errorType, QByteArray("AuthorizationPendingException"));
 
     QVERIFY(m_standIn->approve(userCode.toLower()));
-    const Reply granted = client.post(QStringLiteral("/token"), poll);
+    const Reply granted = signIn.poll(authorization);
     QCOMPARE(granted.status, 200);
     QCOMPARE(granted.json().value(u"expiresIn").toInt(), 3600);
     QVERIFY(m_standIn->pendingUserCodes().isEmpty());
 
-    // A device code is good for one token; another client cannot use it either.
-    QCOMPARE(client.post(QStringLiteral("/token"), poll).oauthError(),
-             QStringLiteral("invalid_grant"));
-    QJsonObject wrongSecret = poll;
+    // A device code is good for one token, and only for the client it was issued to.
+    QCOMPARE(signIn.poll(authorization).oauthError(), QStringLiteral("invalid_grant"));
+    QCOMPARE(SignIn(client).poll(authorization).oauthError(), QStringLiteral("invalid_grant"));
+    QJsonObject wrongSecret = signIn.credentials();
     wrongSecret.insert(QStringLiteral("clientSecret"), QStringLiteral("guess"));
+    wrongSecret.insert(QStringLiteral("grantType"), deviceGrant);
     const Reply refused = client.post(QStringLiteral("/token"), wrongSecret);
     QCOMPARE(refused.status, 401);
     QCOMPARE(refused.oauthError(), QStringLiteral("invalid_client"));
@@ -420,131 +436,72 @@ void TestStandIn::deviceFlowWaitsForApproval()
 void TestStandIn::approvalModes()
 {
     Client client(*m_standIn);
-    auto pollOnce = [&] {
-        const QJsonObject registration =
-            client
-                .post(QStringLiteral("/client/register"),
-                      {{QStringLiteral("clientName"), QStringLiteral("x")},
-                       {QStringLiteral("clientType"), QStringLiteral("public")}})
-                .json();
-        QJsonObject request{{QStringLiteral("clientId"), registration.value(u"clientId")},
-                            {QStringLiteral("clientSecret"), registration.value(u"clientSecret")},
-                            {QStringLiteral("startUrl"), QStringLiteral("https://x/start")}};
-        const QJsonObject authorization =
-            client.post(QStringLiteral("/device_authorization"), request).json();
-        request.remove(QStringLiteral("startUrl"));
-        request.insert(QStringLiteral("grantType"), deviceGrant);
-        request.insert(QStringLiteral("deviceCode"), authorization.value(u"deviceCode"));
-        return client.post(QStringLiteral("/token"), request);
-    };
+    const SignIn signIn(client);
     m_standIn->setApprovalMode(ApprovalMode::onFirstPoll);
-    QCOMPARE(pollOnce().status, 200);
+    QCOMPARE(signIn.poll(signIn.start()).status, 200);
     m_standIn->setApprovalMode(ApprovalMode::afterDelay, std::chrono::milliseconds(0));
-    QCOMPARE(pollOnce().status, 200);
+    QCOMPARE(signIn.poll(signIn.start()).status, 200);
     m_standIn->setApprovalMode(ApprovalMode::afterDelay, std::chrono::hours(1));
-    QCOMPARE(pollOnce().oauthError(), QStringLiteral("authorization_pending"));
+    QCOMPARE(signIn.poll(signIn.start()).oauthError(), QStringLiteral("authorization_pending"));
     m_standIn->setApprovalMode(ApprovalMode::manual);
-    QCOMPARE(pollOnce().oauthError(), QStringLiteral("authorization_pending"));
+    QCOMPARE(signIn.poll(signIn.start()).oauthError(), QStringLiteral("authorization_pending"));
 }
 
 void TestStandIn::expiredAndDeniedAuthorizations()
 {
     Client client(*m_standIn);
-    const QJsonObject registration =
-        client
-            .post(QStringLiteral("/client/register"),
-                  {{QStringLiteral("clientName"), QStringLiteral("x")},
-                   {QStringLiteral("clientType"), QStringLiteral("public")}})
-            .json();
-    QJsonObject request{{QStringLiteral("clientId"), registration.value(u"clientId")},
-                        {QStringLiteral("clientSecret"), registration.value(u"clientSecret")},
-                        {QStringLiteral("startUrl"), QStringLiteral("https://x/start")}};
-    auto authorize = [&] {
-        return client.post(QStringLiteral("/device_authorization"), request).json();
-    };
-    auto poll = [&](const QJsonObject &authorization) {
-        QJsonObject token = request;
-        token.insert(QStringLiteral("grantType"), deviceGrant);
-        token.insert(QStringLiteral("deviceCode"), authorization.value(u"deviceCode"));
-        return client.post(QStringLiteral("/token"), token);
-    };
-
-    const QJsonObject denied = authorize();
+    const SignIn signIn(client);
+    const QJsonObject denied = signIn.start();
     QVERIFY(m_standIn->deny(denied.value(u"userCode").toString()));
     QVERIFY(!m_standIn->approve(denied.value(u"userCode").toString()));
-    QCOMPARE(poll(denied).oauthError(), QStringLiteral("access_denied"));
+    QCOMPARE(signIn.poll(denied).oauthError(), QStringLiteral("access_denied"));
 
     m_standIn->setDeviceCodeLifetime(std::chrono::seconds(0));
-    const QJsonObject expired = authorize();
+    const QJsonObject expired = signIn.start();
     QCOMPARE(expired.value(u"expiresIn").toInt(), 0);
     QVERIFY(!m_standIn->approve(expired.value(u"userCode").toString()));
-    const Reply answer = poll(expired);
+    const Reply answer = signIn.poll(expired);
     QCOMPARE(answer.oauthError(), QStringLiteral("expired_token"));
     QCOMPARE(answer.errorType, QByteArray("ExpiredTokenException"));
 }
 
 void TestStandIn::refreshTokensRotate()
 {
-    QString refreshToken;
-    const QString accessToken = signIn(true, &refreshToken);
-    QVERIFY(!refreshToken.isEmpty());
     Client client(*m_standIn);
-    QJsonObject refresh{{QStringLiteral("clientId"), m_client.value(u"clientId")},
-                        {QStringLiteral("clientSecret"), m_client.value(u"clientSecret")},
-                        {QStringLiteral("grantType"), QStringLiteral("refresh_token")},
-                        {QStringLiteral("refreshToken"), refreshToken}};
-    const QJsonObject renewed = client.post(QStringLiteral("/token"), refresh).json();
+    const SignIn signIn(client);
+    const QJsonObject token = signIn.complete(*m_standIn);
+    const QString refreshToken = token.value(u"refreshToken").toString();
+    QVERIFY(!refreshToken.isEmpty());
+
+    const QJsonObject renewed = signIn.refresh(refreshToken).json();
     QVERIFY(!renewed.value(u"accessToken").toString().isEmpty());
-    QVERIFY(renewed.value(u"accessToken").toString() != accessToken);
+    QVERIFY(renewed.value(u"accessToken").toString() != token.value(u"accessToken").toString());
     const QString next = renewed.value(u"refreshToken").toString();
     QVERIFY(!next.isEmpty() && next != refreshToken);
+    QCOMPARE(signIn.refresh(refreshToken).oauthError(), QStringLiteral("invalid_grant"));
 
-    QCOMPARE(client.post(QStringLiteral("/token"), refresh).oauthError(),
-             QStringLiteral("invalid_grant"));
-
-    // Another client's refresh token is no good, nor one revoked by the service.
-    const QJsonObject theirs = m_client;
-    signIn();
-    QJsonObject foreign = refresh;
-    foreign.insert(QStringLiteral("refreshToken"), next);
-    foreign.insert(QStringLiteral("clientId"), m_client.value(u"clientId"));
-    foreign.insert(QStringLiteral("clientSecret"), m_client.value(u"clientSecret"));
-    QCOMPARE(client.post(QStringLiteral("/token"), foreign).oauthError(),
-             QStringLiteral("invalid_grant"));
-    refresh.insert(QStringLiteral("refreshToken"), next);
-    refresh.insert(QStringLiteral("clientId"), theirs.value(u"clientId"));
-    refresh.insert(QStringLiteral("clientSecret"), theirs.value(u"clientSecret"));
+    // Another client cannot use it, and the service can revoke it.
+    QCOMPARE(SignIn(client).refresh(next).oauthError(), QStringLiteral("invalid_grant"));
     m_standIn->revokeRefreshTokens();
-    QCOMPARE(client.post(QStringLiteral("/token"), refresh).oauthError(),
-             QStringLiteral("invalid_grant"));
+    QCOMPARE(signIn.refresh(next).oauthError(), QStringLiteral("invalid_grant"));
 }
 
 void TestStandIn::refreshTokensNeedScopes()
 {
-    QString refreshToken;
-    QVERIFY(!signIn(false, &refreshToken).isEmpty());
-    QVERIFY(refreshToken.isEmpty());
+    Client client(*m_standIn);
+    const QJsonObject unscoped = SignIn(client, QStringLiteral("x"), false).complete(*m_standIn);
+    QVERIFY(unscoped.contains(u"accessToken"));
+    QVERIFY(!unscoped.contains(u"refreshToken"));
     m_standIn->setIssueRefreshTokens(false);
-    QVERIFY(!signIn(true, &refreshToken).isEmpty());
-    QVERIFY(refreshToken.isEmpty());
+    const QJsonObject scoped = SignIn(client).complete(*m_standIn);
+    QVERIFY(scoped.contains(u"accessToken"));
+    QVERIFY(!scoped.contains(u"refreshToken"));
 }
 
 void TestStandIn::verificationPageApproves()
 {
     Client client(*m_standIn);
-    const QJsonObject registration =
-        client
-            .post(QStringLiteral("/client/register"),
-                  {{QStringLiteral("clientName"), QStringLiteral("Tessera <dev>")},
-                   {QStringLiteral("clientType"), QStringLiteral("public")}})
-            .json();
-    const QJsonObject authorization =
-        client
-            .post(QStringLiteral("/device_authorization"),
-                  {{QStringLiteral("clientId"), registration.value(u"clientId")},
-                   {QStringLiteral("clientSecret"), registration.value(u"clientSecret")},
-                   {QStringLiteral("startUrl"), QStringLiteral("https://x/start")}})
-            .json();
+    const QJsonObject authorization = SignIn(client, QStringLiteral("Tessera <dev>")).start();
     const QUrl page(authorization.value(u"verificationUriComplete").toString());
     QCOMPARE(page.host(), QStringLiteral("127.0.0.1"));
     const QString userCode = authorization.value(u"userCode").toString();

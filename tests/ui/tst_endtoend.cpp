@@ -41,7 +41,9 @@ private Q_SLOTS:
              {},
              {QStringLiteral("SecurityAudit")}},
         };
-        StandIn standIn({.accounts = accounts});
+        StandInOptions options;
+        options.accounts = accounts;
+        StandIn standIn(options);
         QString error;
         QVERIFY2(standIn.start(&error), qPrintable(error));
         for (const auto &[name, value] : standIn.clientEnvironment()) {

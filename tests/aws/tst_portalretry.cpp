@@ -1,0 +1,286 @@
+#include "aws/adaptiveratelimiter.h"
+#include "aws/portalclient.h"
+#include "clienttestsupport.h"
+#include "core/foundation/boundedconcurrency.h"
+#include "support/testsupport.h"
+
+#include <QTest>
+
+using namespace tessera;
+using namespace std::chrono_literals;
+using test::failureAs;
+
+namespace {
+const QByteArray lastRolesPage = R"({"roleList":[{"roleName":"Admin"}]})";
+
+std::vector<qint64> sleptMs(const ManualClock &clock)
+{
+    std::vector<qint64> out;
+    for (auto sleep : clock.requestedSleeps()) {
+        out.push_back(sleep.count());
+    }
+    return out;
+}
+
+// A deterministic uniform source for the jitter.
+std::function<double()> lcg(std::uint64_t seed)
+{
+    auto state = std::make_shared<std::uint64_t>(seed);
+    return [state] {
+        *state = *state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return double(*state >> 11) / double(1ULL << 53);
+    };
+}
+
+// The service side of throttling: a token bucket refilled at `rate` per second.
+struct ServiceRateLimit
+{
+    std::shared_ptr<ManualClock> clock;
+    double rate;
+    double tokens;
+    Clock::time_point last;
+
+    bool admit()
+    {
+        const auto now = clock->now();
+        tokens = std::min(rate, tokens + std::chrono::duration<double>(now - last).count() * rate);
+        last = now;
+        if (tokens < 1) {
+            return false;
+        }
+        tokens -= 1;
+        return true;
+    }
+};
+} // namespace
+
+class TestPortalRetry : public QObject
+{
+    Q_OBJECT
+
+    std::shared_ptr<ManualClock> clock;
+    std::shared_ptr<InMemoryHttpTransport> transport;
+
+    PortalClient client(
+        std::function<double()> random = [] { return 0.5; }, int maxAttempts = 5)
+    {
+        return PortalClient(QStringLiteral("us-east-1"), QStringLiteral("tok"), transport, 1000,
+                            PortalRetryOptions{clock, std::move(random), maxAttempts});
+    }
+
+    TaskHandle<QStringList> startRoles(const PortalClient &portal)
+    {
+        return startTask<QStringList>(
+            [portal](CancellationToken t) { return portal.listRoles(QStringLiteral("111"), t); });
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        qunsetenv("AWS_ENDPOINT_URL");
+        qunsetenv("AWS_ENDPOINT_URL_SSO");
+        clock = std::make_shared<ManualClock>();
+        transport = std::make_shared<InMemoryHttpTransport>();
+    }
+
+    void retriesOnlyTransientAnswers_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("retried");
+        for (int status : {429, 500, 502, 503, 504}) {
+            QTest::addRow("%d", status) << status << true;
+        }
+        for (int status : {400, 401, 403, 404, 501, 505}) {
+            QTest::addRow("%d", status) << status << false;
+        }
+    }
+
+    void retriesOnlyTransientAnswers()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, retried);
+        transport->enqueue(InMemoryHttpTransport::response(status, R"({"message":"x"})"));
+        transport->enqueue(InMemoryHttpTransport::response(200, lastRolesPage));
+        auto run = startRoles(client());
+        QVERIFY(test::runToEnd(*clock, run));
+        if (retried) {
+            QCOMPARE(run.resultNow(), QStringList{QStringLiteral("Admin")});
+            QCOMPARE(transport->requestCount(), 2);
+            // The retry repeats the same request.
+            QCOMPARE(transport->requests()[1].url, transport->requests()[0].url);
+            QCOMPARE(transport->requests()[1].headers, transport->requests()[0].headers);
+        } else {
+            QVERIFY(failureAs<PortalError>(run));
+            QCOMPARE(transport->requestCount(), 1);
+            QVERIFY(clock->requestedSleeps().empty());
+        }
+    }
+
+    void givesUpAfterFiveAttemptsWithGrowingBackoff()
+    {
+        transport->setHandler(
+            [](const HttpRequest &) { return InMemoryHttpTransport::response(503); });
+        auto run = startRoles(client());
+        QVERIFY(test::runToEnd(*clock, run));
+        const auto error = failureAs<PortalError>(run);
+        QVERIFY(error);
+        QVERIFY(*error == PortalError::http(503));
+        QCOMPARE(transport->requestCount(), 5);
+        // Half of 1, 2, 4 and 8 seconds with the random source fixed at 0.5.
+        QCOMPARE(sleptMs(*clock), (std::vector<qint64>{500, 1000, 2000, 4000}));
+    }
+
+    void backoffStaysWithinFullJitterBounds_data()
+    {
+        QTest::addColumn<double>("random");
+        QTest::addColumn<std::vector<qint64>>("sleeps");
+        QTest::newRow("lowest") << 0.0 << std::vector<qint64>{0, 0, 0, 0, 0, 0, 0};
+        // Just under the ceiling, which stops doubling at 20 seconds.
+        QTest::newRow("highest") << 0.9999
+                                 << std::vector<qint64>{999, 1999, 3999, 7999, 15998, 19998, 19998};
+    }
+
+    void backoffStaysWithinFullJitterBounds()
+    {
+        QFETCH(double, random);
+        QFETCH(std::vector<qint64>, sleeps);
+        transport->setHandler(
+            [](const HttpRequest &) { return InMemoryHttpTransport::response(500); });
+        auto run = startRoles(client([random] { return random; }, 8));
+        QVERIFY(test::runToEnd(*clock, run));
+        QCOMPARE(transport->requestCount(), 8);
+        QCOMPARE(sleptMs(*clock), sleeps);
+    }
+
+    void retryAfterSetsTheShortestWait_data()
+    {
+        QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<std::vector<qint64>>("sleeps");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("seconds") << QByteArray("7") << std::vector<qint64>{7000} << 2;
+        QTest::newRow("shorter than backoff") << QByteArray("0") << std::vector<qint64>{500} << 2;
+        QTest::newRow("http date")
+            << QByteArray("Thu, 01 Jan 2026 12:00:03 GMT") << std::vector<qint64>{3000} << 2;
+        QTest::newRow("unreadable") << QByteArray("soon") << std::vector<qint64>{500} << 2;
+        QTest::newRow("longer than a minute") << QByteArray("3600") << std::vector<qint64>{} << 1;
+    }
+
+    void retryAfterSetsTheShortestWait()
+    {
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(std::vector<qint64>, sleeps);
+        QFETCH(int, requests);
+        transport->enqueue(InMemoryHttpTransport::response(503, {}, {{"Retry-After", retryAfter}}));
+        transport->enqueue(InMemoryHttpTransport::response(200, lastRolesPage));
+        auto run = startRoles(client());
+        QVERIFY(test::runToEnd(*clock, run));
+        QCOMPARE(transport->requestCount(), requests);
+        QCOMPARE(sleptMs(*clock), sleeps);
+    }
+
+    void cancellationEndsABackoff()
+    {
+        transport->setHandler(
+            [](const HttpRequest &) { return InMemoryHttpTransport::response(502); });
+        auto run = startRoles(client());
+        QCOMPARE(clock->pendingSleepers(), 1);
+        run.cancel();
+        QVERIFY(failureAs<CancelledError>(run));
+        QCOMPARE(clock->pendingSleepers(), 0);
+        clock->advance(60s);
+        QCOMPARE(transport->requestCount(), 1);
+    }
+
+    void limiterLowersItsRateWhenThrottledAndRaisesItOnSuccess()
+    {
+        AdaptiveRateLimiter limiter(clock);
+        // Unthrottled, requests pass at once.
+        for (int i = 0; i < 80; ++i) {
+            auto pass = startTask<void>([&](CancellationToken t) { return limiter.acquire(t); });
+            QVERIFY(pass.isFinished());
+            limiter.recordResponse(false);
+            clock->advance(25ms);
+        }
+        QVERIFY(!limiter.isEnabled());
+        const double sending = limiter.measuredRate();
+        QVERIFY2(sending > 30 && sending < 50, qPrintable(QString::number(sending)));
+
+        limiter.recordResponse(true);
+        QVERIFY(limiter.isEnabled());
+        const double afterThrottle = limiter.fillRate();
+        QVERIFY2(afterThrottle < sending, qPrintable(QString::number(afterThrottle)));
+
+        // Requests beyond the bucket now wait their turn, in order.
+        std::vector<TaskHandle<void>> waiting;
+        for (int i = 0; i < 3; ++i) {
+            waiting.push_back(
+                startTask<void>([&](CancellationToken t) { return limiter.acquire(t); }));
+        }
+        QVERIFY(!waiting.back().isFinished());
+        QVERIFY(test::runToEnd(*clock, waiting.back()));
+        QVERIFY(waiting.front().isFinished());
+
+        // Successes at the same pace over the following seconds raise the rate again.
+        for (int i = 0; i < 160; ++i) {
+            clock->advance(25ms);
+            limiter.recordResponse(false);
+        }
+        QVERIFY2(limiter.fillRate() > afterThrottle,
+                 qPrintable(QString::number(limiter.fillRate())));
+    }
+
+    void cancellingAWaitingAcquireWakesIt()
+    {
+        AdaptiveRateLimiter limiter(clock);
+        limiter.recordResponse(true);
+        auto first = startTask<void>([&](CancellationToken t) { return limiter.acquire(t); });
+        auto second = startTask<void>([&](CancellationToken t) { return limiter.acquire(t); });
+        QVERIFY(!second.isFinished());
+        second.cancel();
+        QVERIFY(failureAs<CancelledError>(second));
+        first.cancel();
+    }
+
+    // Six listings at a time against a service that admits 20 requests a second: the
+    // shared limiter keeps throttling rare, so no request runs out of attempts.
+    void longListingSettlesNearTheServiceRate()
+    {
+        ServiceRateLimit service{clock, 20, 20, clock->now()};
+        int throttled = 0;
+        transport->setLatency(clock, 30ms);
+        transport->setHandler([&](const HttpRequest &request) {
+            if (!service.admit()) {
+                ++throttled;
+                return InMemoryHttpTransport::response(429, R"({"message":"Rate exceeded"})");
+            }
+            // Two pages per account.
+            const bool first = !request.url.query().contains(QLatin1String("next_token"));
+            return InMemoryHttpTransport::response(
+                200, first ? R"({"roleList":[{"roleName":"A"}],"nextToken":"n"})"
+                           : R"({"roleList":[{"roleName":"B"}]})");
+        });
+        const PortalClient portal = client(lcg(42));
+        const auto start = clock->now();
+        auto run = startTask<std::vector<QStringList>>([portal](CancellationToken t) {
+            return runWithConcurrencyLimit<QStringList>(
+                300, 6,
+                [portal](std::size_t index, CancellationToken child) {
+                    return portal.listRoles(QString::number(index), child);
+                },
+                t);
+        });
+        QVERIFY(test::runToEnd(*clock, run));
+        QCOMPARE(run.resultNow().size(), std::size_t(300));
+        const int answered = transport->requestCount() - throttled;
+        QCOMPARE(answered, 600);
+        const double elapsed = std::chrono::duration<double>(clock->now() - start).count();
+        const double rate = answered / elapsed;
+        qInfo("%d requests, %d throttled, %.1f answered per second", transport->requestCount(),
+              throttled, rate);
+        QVERIFY2(throttled < answered / 5, qPrintable(QString::number(throttled)));
+        QVERIFY2(rate > 12 && rate <= 21, qPrintable(QString::number(rate)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPortalRetry)
+#include "tst_portalretry.moc"
