@@ -168,8 +168,9 @@ ServicePtr connectService(std::int32_t &status)
     return service;
 }
 
-// Every item matching the identity, locked ones included. With `unlock`, locked items
-// are offered to the keyring for unlocking first (which may prompt the user).
+// The items matching the identity. With SECRET_SEARCH_UNLOCK, locked items are offered
+// to the keyring for unlocking first (which may prompt the user); those it keeps locked
+// are still returned, so that a locked keyring is never mistaken for a missing item.
 std::optional<ItemListPtr> searchItems(SecretService *service, const ItemIdentity &identity,
                                        int flags, const char *operation, std::int32_t &status)
 {
@@ -192,20 +193,37 @@ ValuePtr secretValueOf(const QVariantMap &attributes)
     return ValuePtr(secret_value_new(data.constData(), data.size(), "application/octet-stream"));
 }
 
+// The item's identity and the connected service, or the status to answer instead.
+struct Connection
+{
+    ItemIdentity identity;
+    ServicePtr service;
+};
+
+std::optional<Connection> connectFor(const QVariantMap &query, std::int32_t &status)
+{
+    auto identity = identityOf(query);
+    if (!identity) {
+        status = secretServiceStatusInvalidQuery;
+        return std::nullopt;
+    }
+    ServicePtr service = connectService(status);
+    if (!service) {
+        return std::nullopt;
+    }
+    return Connection{std::move(*identity), std::move(service)};
+}
+
 KeychainCopyResult copyMatching(const QVariantMap &query)
 {
-    const auto identity = identityOf(query);
-    if (!identity) {
-        return {secretServiceStatusInvalidQuery, std::nullopt};
-    }
     std::int32_t status = secretServiceStatusFailure;
-    const ServicePtr service = connectService(status);
-    if (!service) {
+    const auto connection = connectFor(query, status);
+    if (!connection) {
         return {status, std::nullopt};
     }
     const auto items =
-        searchItems(service.get(), *identity, SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS,
-                    "lookup", status);
+        searchItems(connection->service.get(), connection->identity,
+                    SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS, "lookup", status);
     if (!items) {
         return {status, std::nullopt};
     }
@@ -229,16 +247,12 @@ KeychainCopyResult copyMatching(const QVariantMap &query)
 
 std::int32_t update(const QVariantMap &query, const QVariantMap &attributes)
 {
-    const auto identity = identityOf(query);
-    if (!identity) {
-        return secretServiceStatusInvalidQuery;
-    }
     std::int32_t status = secretServiceStatusFailure;
-    const ServicePtr service = connectService(status);
-    if (!service) {
+    const auto connection = connectFor(query, status);
+    if (!connection) {
         return status;
     }
-    const auto items = searchItems(service.get(), *identity,
+    const auto items = searchItems(connection->service.get(), connection->identity,
                                    SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK, "update", status);
     if (!items) {
         return status;
@@ -264,21 +278,18 @@ std::int32_t update(const QVariantMap &query, const QVariantMap &attributes)
 
 std::int32_t add(const QVariantMap &attributes)
 {
-    const auto identity = identityOf(attributes);
-    if (!identity) {
-        return secretServiceStatusInvalidQuery;
-    }
     std::int32_t status = secretServiceStatusFailure;
-    const ServicePtr service = connectService(status);
-    if (!service) {
+    const auto connection = connectFor(attributes, status);
+    if (!connection) {
         return status;
     }
     // Keyring browsers show the label; it names the owner and the item.
-    const QByteArray label = QByteArrayLiteral("Tessera sign-in (") + identity->account + ')';
-    const AttributesPtr itemAttributes = attributesOf(*identity);
+    const QByteArray label =
+        QByteArrayLiteral("Tessera sign-in (") + connection->identity.account + ')';
+    const AttributesPtr itemAttributes = attributesOf(connection->identity);
     const ValuePtr value = secretValueOf(attributes);
     ErrorSlot error;
-    if (!secret_service_store_sync(service.get(), tesseraSchema(), itemAttributes.get(),
+    if (!secret_service_store_sync(connection->service.get(), tesseraSchema(), itemAttributes.get(),
                                    SECRET_COLLECTION_DEFAULT, label.constData(), value.get(),
                                    nullptr, error.out())) {
         const ErrorPtr failure = error.take();
@@ -289,18 +300,14 @@ std::int32_t add(const QVariantMap &attributes)
 
 std::int32_t remove(const QVariantMap &query)
 {
-    const auto identity = identityOf(query);
-    if (!identity) {
-        return secretServiceStatusInvalidQuery;
-    }
     std::int32_t status = secretServiceStatusFailure;
-    const ServicePtr service = connectService(status);
-    if (!service) {
+    const auto connection = connectFor(query, status);
+    if (!connection) {
         return status;
     }
-    const AttributesPtr attributes = attributesOf(*identity);
+    const AttributesPtr attributes = attributesOf(connection->identity);
     ErrorSlot error;
-    const gboolean removed = secret_service_clear_sync(service.get(), tesseraSchema(),
+    const gboolean removed = secret_service_clear_sync(connection->service.get(), tesseraSchema(),
                                                        attributes.get(), nullptr, error.out());
     if (const ErrorPtr failure = error.take()) {
         return statusFor("delete", failure.get());
