@@ -92,18 +92,20 @@ QCoro::Task<QList<AccountEntry>> PortalClient::listAccounts(CancellationToken to
     const PortalClient client = *this;
     QueryItems query;
     query.append({QStringLiteral("max_result"), QStringLiteral("100")});
-    const QList<QJsonArray> pages =
-        co_await client.fetchAllPages(QStringLiteral("assignment/accounts"), std::move(query),
-                                      QStringLiteral("accountList"), std::move(token));
     QList<AccountEntry> accounts;
-    for (const QJsonArray &page : pages) {
-        for (qsizetype i = 0; i < page.size(); ++i) {
-            const QJsonObject entry = wire::arrayObject(page, i, QStringLiteral("accountList"));
-            accounts.append(
-                AccountEntry{wire::requiredString(entry, QStringLiteral("accountId")),
-                             wire::requiredString(entry, QStringLiteral("accountName"))});
-        }
-    }
+    co_await client.fetchAllPages(
+        QStringLiteral("assignment/accounts"), std::move(query),
+        [&accounts](const QJsonObject &page) {
+            const QString key = QStringLiteral("accountList");
+            const QJsonArray list = wire::requiredArray(page, key);
+            for (qsizetype i = 0; i < list.size(); ++i) {
+                const QJsonObject entry = wire::arrayObject(list, i, key);
+                accounts.append(
+                    AccountEntry{wire::requiredString(entry, QStringLiteral("accountId")),
+                                 wire::requiredString(entry, QStringLiteral("accountName"))});
+            }
+        },
+        std::move(token));
     co_return accounts;
 }
 
@@ -113,52 +115,49 @@ QCoro::Task<QStringList> PortalClient::listRoles(QString accountId, Cancellation
     QueryItems query;
     query.append({QStringLiteral("account_id"), accountId});
     query.append({QStringLiteral("max_result"), QStringLiteral("100")});
-    const QList<QJsonArray> pages =
-        co_await client.fetchAllPages(QStringLiteral("assignment/roles"), std::move(query),
-                                      QStringLiteral("roleList"), std::move(token));
     QStringList roles;
-    for (const QJsonArray &page : pages) {
-        for (qsizetype i = 0; i < page.size(); ++i) {
-            roles.append(
-                wire::requiredString(wire::arrayObject(page, i, QStringLiteral("roleList")),
-                                     QStringLiteral("roleName")));
-        }
-    }
+    co_await client.fetchAllPages(
+        QStringLiteral("assignment/roles"), std::move(query),
+        [&roles](const QJsonObject &page) {
+            const QString key = QStringLiteral("roleList");
+            const QJsonArray list = wire::requiredArray(page, key);
+            for (qsizetype i = 0; i < list.size(); ++i) {
+                roles.append(wire::requiredString(wire::arrayObject(list, i, key),
+                                                  QStringLiteral("roleName")));
+            }
+        },
+        std::move(token));
     co_return roles;
 }
 
-// Decodes each page as it arrives, so a malformed page fails the listing before the next
-// request; the entries are returned as raw arrays for the caller to read.
-QCoro::Task<QList<QJsonArray>> PortalClient::fetchAllPages(QString path, QueryItems query,
-                                                           QString listKey,
-                                                           CancellationToken token) const
+// Each page is read as soon as it arrives, so a malformed page ends the listing before
+// the next request.
+QCoro::Task<void> PortalClient::fetchAllPages(QString path, QueryItems query, PageReader readPage,
+                                              CancellationToken token) const
 {
     if (m_maximumPageCount < 1) {
         throw PortalError::pageLimitExceeded();
     }
-    QList<QJsonArray> pages;
     QSet<QString> seen;
+    int pages = 0;
     std::optional<QString> nextToken;
     while (true) {
         QueryItems items = query;
         if (nextToken) {
             items.append({QStringLiteral("next_token"), *nextToken});
         }
-        const QByteArray body = co_await fetchPage(path, items, token);
-        const QJsonObject object = wire::parseObject(body);
-        pages.append(wire::requiredArray(object, listKey));
-        for (qsizetype i = 0; i < pages.last().size(); ++i) {
-            wire::arrayObject(pages.last(), i, listKey);
-        }
-        nextToken = wire::optionalString(object, QStringLiteral("nextToken"));
+        const QJsonObject page = wire::parseObject(co_await fetchPage(path, items, token));
+        readPage(page);
+        ++pages;
+        nextToken = wire::optionalString(page, QStringLiteral("nextToken"));
         if (!nextToken) {
-            co_return pages;
+            co_return;
         }
         if (seen.contains(*nextToken)) {
             throw PortalError::repeatedNextToken();
         }
         seen.insert(*nextToken);
-        if (pages.size() == m_maximumPageCount) {
+        if (pages == m_maximumPageCount) {
             throw PortalError::pageLimitExceeded();
         }
     }

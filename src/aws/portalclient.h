@@ -4,10 +4,11 @@
 #include "aws/portalretry.h"
 #include "core/foundation/error.h"
 
-#include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -70,8 +71,9 @@ public:
 
 private:
     using QueryItems = QList<QPair<QString, QString>>;
-    QCoro::Task<QList<QJsonArray>> fetchAllPages(QString path, QueryItems query, QString listKey,
-                                                 CancellationToken token) const;
+    using PageReader = std::function<void(const QJsonObject &page)>;
+    QCoro::Task<void> fetchAllPages(QString path, QueryItems query, PageReader readPage,
+                                    CancellationToken token) const;
     QCoro::Task<QByteArray> fetchPage(QString path, QueryItems query,
                                       CancellationToken token) const;
 

@@ -205,8 +205,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("body");
         QTest::newRow("not json") << QByteArray("<html/>");
         QTest::newRow("missing list") << QByteArray(R"({"nextToken":"A"})");
-        QTest::newRow("entry without name") << QByteArray(R"({"accountList":[{"accountId":"1"}]})");
-        QTest::newRow("entry not an object") << QByteArray(R"({"accountList":["1"]})");
+        QTest::newRow("entry without name")
+            << QByteArray(R"({"accountList":[{"accountId":"1"}],"nextToken":"A"})");
+        QTest::newRow("entry not an object")
+            << QByteArray(R"({"accountList":["1"],"nextToken":"A"})");
         QTest::newRow("numeric token") << QByteArray(R"({"accountList":[],"nextToken":5})");
     }
 
