@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <algorithm>
 #include <limits>
+#include <numeric>
 
 namespace tessera {
 
@@ -108,32 +109,82 @@ template<typename Append> void collectWordStarts(QStringView text, Append append
     });
 }
 
-// The match kind of `term` in the folded `text` whose words start at `wordStarts`.
-Match matchFolded(QStringView text, const quint32 *wordStarts, quint32 wordCount, QStringView term,
-                  bool termIsWordLike, bool subsequenceAllowed)
+// Terms are a few characters long: an inline loop beats a call to memcmp.
+inline bool equalCharacters(const char16_t *a, const char16_t *b, qsizetype count)
 {
-    if (term.size() > text.size()) {
+    for (qsizetype i = 0; i < count; ++i) {
+        if (a[i] != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where `term` first occurs in `text`, or -1. Texts here are names of a few dozen
+// characters, where a plain scan beats any clever search.
+inline qsizetype findCharacters(const char16_t *text, qsizetype textLength, const char16_t *term,
+                                qsizetype termLength)
+{
+    const char16_t first = term[0];
+    for (qsizetype i = 0; i + termLength <= textLength; ++i) {
+        if (text[i] == first && equalCharacters(text + i + 1, term + 1, termLength - 1)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+inline bool isSubsequenceOf(const char16_t *term, qsizetype termLength, const char16_t *text,
+                            qsizetype textLength)
+{
+    qsizetype position = 0;
+    for (qsizetype k = 0; k < termLength; ++k) {
+        while (position < textLength && text[position] != term[k]) {
+            ++position;
+        }
+        if (position == textLength) {
+            return false;
+        }
+        ++position;
+    }
+    return true;
+}
+
+inline const char16_t *charactersOf(QStringView text)
+{
+    return reinterpret_cast<const char16_t *>(text.data());
+}
+
+// The match kind of `term` in the folded `text` whose words start at `wordStarts`.
+Match matchFolded(const char16_t *text, qsizetype textLength, const quint32 *wordStarts,
+                  quint32 wordCount, QStringView termView, bool termIsWordLike,
+                  bool subsequenceAllowed)
+{
+    const char16_t *term = charactersOf(termView);
+    const qsizetype termLength = termView.size();
+    if (termLength > textLength) {
         return Match::none;
     }
-    if (text.startsWith(term)) {
+    if (equalCharacters(text, term, termLength)) {
         return Match::prefix;
     }
-    const qsizetype at = text.indexOf(term);
+    const qsizetype at = findCharacters(text, textLength, term, termLength);
     if (at < 0) {
-        return subsequenceAllowed && isSubsequence(term, text) ? Match::subsequence : Match::none;
+        return subsequenceAllowed && isSubsequenceOf(term, termLength, text, textLength)
+                   ? Match::subsequence
+                   : Match::none;
     }
     // A term with a separator in it can never be the start of a word.
     if (termIsWordLike) {
-        const QChar first = term.front();
         for (quint32 k = 0; k < wordCount; ++k) {
             const qsizetype start = wordStarts[k];
             if (start < at) {
                 continue;
             }
-            if (start + term.size() > text.size()) {
+            if (start + termLength > textLength) {
                 break;
             }
-            if (text[start] == first && text.sliced(start, term.size()) == term) {
+            if (equalCharacters(text + start, term, termLength)) {
                 return Match::wordPrefix;
             }
         }
@@ -146,8 +197,8 @@ Match matchText(const QString &text, const QString &term)
     const QString folded = foldedForSearch(text);
     std::vector<quint32> starts;
     collectWordStarts(folded, [&](quint32 start) { starts.push_back(start); });
-    return matchFolded(folded, starts.data(), quint32(starts.size()), term, isWordLike(term),
-                       characterCount(term) >= 2);
+    return matchFolded(charactersOf(folded), folded.size(), starts.data(), quint32(starts.size()),
+                       term, isWordLike(term), characterCount(term) >= 2);
 }
 
 QCollator localizedNameCollator()
@@ -201,18 +252,8 @@ bool containsAllTerms(const QString &text, const QStringList &terms)
 
 bool isSubsequence(QStringView term, QStringView folded)
 {
-    if (characterCount(term) < 2) {
-        return false;
-    }
-    qsizetype position = 0;
-    for (QChar c : term) {
-        const qsizetype found = folded.indexOf(c, position);
-        if (found < 0) {
-            return false;
-        }
-        position = found + 1;
-    }
-    return true;
+    return characterCount(term) >= 2 &&
+           isSubsequenceOf(charactersOf(term), term.size(), charactersOf(folded), folded.size());
 }
 
 std::optional<int> fieldScore(const QString &text, const QString &term)
@@ -276,7 +317,7 @@ QList<AWSAccount> searchAccounts(const QList<AWSAccount> &accounts, const QStrin
     AccountSearchIndex index;
     index.update(accounts, accountGroups);
     index.setPinnedAccountIds(pinnedAccountIds);
-    return index.search(query);
+    return index.search(query).toList();
 }
 
 std::optional<int> accountSearchScore(const AWSAccount &account, const QString &query, bool pinned,
@@ -290,6 +331,41 @@ std::optional<int> accountSearchScore(const AWSAccount &account, const QString &
     index.update({account}, groups);
     index.setPinnedAccountIds(pinned ? QSet<QString>{account.accountId} : QSet<QString>{});
     return index.score(0, query);
+}
+
+// --- AccountList ---
+
+qsizetype AccountList::indexOf(const AWSAccount &account) const
+{
+    for (size_t i = 0; i < m_order.size(); ++i) {
+        if (m_accounts.at(m_order[i]) == account) {
+            return qsizetype(i);
+        }
+    }
+    return -1;
+}
+
+QList<AWSAccount> AccountList::toList() const
+{
+    QList<AWSAccount> list;
+    list.reserve(size());
+    for (int position : m_order) {
+        list.append(m_accounts.at(position));
+    }
+    return list;
+}
+
+bool AccountList::operator==(const AccountList &other) const
+{
+    if (size() != other.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < size(); ++i) {
+        if (at(i) != other.at(i)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // --- AccountSearchIndex ---
@@ -317,9 +393,9 @@ void AccountSearchIndex::FieldTable::clear()
     m_fields.clear();
 }
 
-QStringView AccountSearchIndex::FieldTable::text(const Field &field) const
+const char16_t *AccountSearchIndex::FieldTable::characters(const Field &field) const
 {
-    return QStringView(m_chars).sliced(field.offset, field.length);
+    return charactersOf(m_chars) + field.offset;
 }
 
 const quint32 *AccountSearchIndex::FieldTable::wordStarts(const Field &field) const
@@ -348,16 +424,33 @@ void AccountSearchIndex::update(const QList<AWSAccount> &accounts,
 
 void AccountSearchIndex::rebuildAccounts()
 {
+    m_lastValid = false;
+    m_pinnedStale = true;
     m_accountFields.clear();
     m_entries.clear();
     m_entries.reserve(size_t(m_accounts.size()));
-    m_firstEntryById.clear();
-    m_firstEntryById.reserve(m_accounts.size());
-    m_pinnedStale = true;
+    m_entryOfAccount.assign(size_t(m_accounts.size()), 0);
+    m_firstAccountById.clear();
+    m_firstAccountById.reserve(m_accounts.size());
 
-    for (qsizetype i = 0; i < m_accounts.size(); ++i) {
-        const AWSAccount &account = m_accounts.at(i);
+    // Ties in score are ordered by name, then by position; entries sorted that way once
+    // leave a search nothing to compare but scores.
+    const QCollator collator = localizedNameCollator();
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(size_t(m_accounts.size()));
+    for (const AWSAccount &account : std::as_const(m_accounts)) {
+        // Folded first: sort keys of the C locale ignore the collator's case setting.
+        keys.push_back(collator.sortKey(account.accountName.toCaseFolded()));
+    }
+    std::vector<int> order(size_t(m_accounts.size()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+
+    for (int position : order) {
+        const AWSAccount &account = m_accounts.at(position);
         Entry entry;
+        entry.account = position;
         entry.name = m_accountFields.add(foldedForSearch(account.accountName), true);
         entry.id = m_accountFields.add(account.accountId, false);
         entry.firstRole = entry.id + 1;
@@ -369,46 +462,24 @@ void AccountSearchIndex::rebuildAccounts()
             entry.ownMask |= m_accountFields.field(f).mask;
         }
         entry.mask = entry.ownMask;
+        m_entryOfAccount[size_t(position)] = int(m_entries.size());
         m_entries.push_back(entry);
-        if (!m_firstEntryById.contains(account.accountId)) {
-            m_firstEntryById.insert(account.accountId, int(i));
-        }
     }
-
-    // Ties in score are ordered by name; ranking every name once turns each later
-    // comparison into an integer one.
-    const QCollator collator = localizedNameCollator();
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(m_entries.size());
-    for (const AWSAccount &account : std::as_const(m_accounts)) {
-        // Folded first: sort keys of the C locale ignore the collator's case setting.
-        keys.push_back(collator.sortKey(account.accountName.toCaseFolded()));
-    }
-    std::vector<int> order(m_entries.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        order[i] = int(i);
-    }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
-    int rank = 0;
-    for (size_t k = 0; k < order.size(); ++k) {
-        if (k > 0 && keys[size_t(order[k - 1])].compare(keys[size_t(order[k])]) != 0) {
-            ++rank;
-        }
-        m_entries[size_t(order[k])].nameRank = rank;
+    for (qsizetype i = m_accounts.size() - 1; i >= 0; --i) {
+        m_firstAccountById.insert(m_accounts.at(i).accountId, int(i));
     }
 }
 
 void AccountSearchIndex::rebuildGroups()
 {
+    m_lastValid = false;
     m_groupFields.clear();
     m_groupNames.clear();
     QHash<QString, int> fieldOfGroup;
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        Entry &entry = m_entries[i];
+    for (Entry &entry : m_entries) {
         entry.group = -1;
         entry.mask = entry.ownMask;
-        const auto found = m_accountGroups.constFind(m_accounts.at(qsizetype(i)).accountId);
+        const auto found = m_accountGroups.constFind(m_accounts.at(entry.account).accountId);
         if (found == m_accountGroups.cend()) {
             continue;
         }
@@ -435,8 +506,8 @@ void AccountSearchIndex::setPinnedAccountIds(const QStringList &pinnedAccountIds
 void AccountSearchIndex::setPinnedAccountIds(const QSet<QString> &pinnedAccountIds)
 {
     m_pinned.assign(m_entries.size(), 0);
-    for (qsizetype i = 0; i < m_accounts.size(); ++i) {
-        m_pinned[size_t(i)] = pinnedAccountIds.contains(m_accounts.at(i).accountId) ? 1 : 0;
+    for (size_t e = 0; e < m_entries.size(); ++e) {
+        m_pinned[e] = pinnedAccountIds.contains(m_accounts.at(m_entries[e].account).accountId);
     }
     m_pinnedStale = false;
 }
@@ -451,8 +522,9 @@ int AccountSearchIndex::scoreTerm(const Entry &entry, const Term &term) const
         if (term.mask & ~field.mask) {
             return Match::none;
         }
-        return matchFolded(table.text(field), table.wordStarts(field), field.wordCount, term.text,
-                           term.wordLike, term.longEnoughForSubsequence);
+        return matchFolded(table.characters(field), field.length, table.wordStarts(field),
+                           field.wordCount, term.text, term.wordLike,
+                           term.longEnoughForSubsequence);
     };
 
     // Fields in order of their best possible score, so that a perfect match ends the search.
@@ -469,10 +541,12 @@ int AccountSearchIndex::scoreTerm(const Entry &entry, const Term &term) const
     if (best < idPrefixScore) {
         const Field &id = m_accountFields.field(entry.id);
         if (!(term.mask & ~id.mask)) {
-            const QStringView text = m_accountFields.text(id);
-            if (text.startsWith(term.text)) {
+            const char16_t *text = m_accountFields.characters(id);
+            const char16_t *wanted = charactersOf(term.text);
+            const qsizetype length = term.text.size();
+            if (length <= qsizetype(id.length) && equalCharacters(text, wanted, length)) {
                 best = idPrefixScore;
-            } else if (text.contains(term.text)) {
+            } else if (findCharacters(text, id.length, wanted, length) >= 0) {
                 best = std::max(best, idSubstringScore);
             }
         }
@@ -489,107 +563,154 @@ bool AccountSearchIndex::prepareTerms(const QString &folded) const
     return !m_terms.empty();
 }
 
-int AccountSearchIndex::scoreEntry(size_t index) const
+int AccountSearchIndex::scoreEntry(size_t entry) const
 {
-    const Entry &entry = m_entries[index];
     int total = 0;
     for (const Term &term : m_terms) {
-        const int score = scoreTerm(entry, term);
+        const int score = scoreTerm(m_entries[entry], term);
         if (score == 0) {
             return -1;
         }
         total += score;
     }
-    if (index < m_pinned.size() && m_pinned[index]) {
+    if (entry < m_pinned.size() && m_pinned[entry]) {
         total += pinnedBonus;
     }
     return total;
 }
 
+bool AccountSearchIndex::narrowsLastSearch() const
+{
+    if (!m_lastValid || m_terms.size() < m_lastTerms.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < m_lastTerms.size(); ++i) {
+        const auto [offset, length] = m_lastTerms[i];
+        if (!m_terms[i].text.startsWith(QStringView(m_lastQuery).sliced(offset, length))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::optional<int> AccountSearchIndex::score(qsizetype index, const QString &query) const
 {
     const QString folded = foldedForSearch(query);
-    if (index < 0 || size_t(index) >= m_entries.size() || !prepareTerms(folded)) {
+    if (index < 0 || index >= m_accounts.size() || !prepareTerms(folded)) {
         return std::nullopt;
     }
-    const int score = scoreEntry(size_t(index));
+    const int score = scoreEntry(size_t(m_entryOfAccount[size_t(index)]));
     return score >= 0 ? std::optional(score) : std::nullopt;
 }
 
-QList<AWSAccount> AccountSearchIndex::search(const QString &query) const
+AccountList AccountSearchIndex::search(const QString &query) const
 {
     // The terms are views into `folded`, which outlives every use of them below.
     const QString folded = foldedForSearch(query);
     if (!prepareTerms(folded)) {
-        return m_accounts;
+        std::vector<int> unchanged(size_t(m_accounts.size()));
+        std::iota(unchanged.begin(), unchanged.end(), 0);
+        return AccountList(m_accounts, std::move(unchanged));
     }
-    m_hits.clear();
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        const int score = scoreEntry(i);
-        if (score >= 0) {
-            m_hits.push_back({score, m_entries[i].nameRank, int(i)});
-        }
-    }
-    std::sort(m_hits.begin(), m_hits.end(), [](const Hit &a, const Hit &b) {
-        if (a.score != b.score) {
-            return a.score > b.score;
-        }
-        if (a.nameRank != b.nameRank) {
-            return a.nameRank < b.nameRank;
-        }
-        return a.index < b.index;
-    });
 
-    QList<AWSAccount> result;
-    result.reserve(qsizetype(m_hits.size()));
-    for (const Hit &hit : m_hits) {
-        result.append(m_accounts.at(hit.index));
+    m_hits.clear();
+    m_matches.clear();
+    const auto consider = [&](int entry) {
+        const int score = scoreEntry(size_t(entry));
+        if (score >= 0) {
+            m_hits.push_back({score, entry});
+            m_matches.push_back(entry);
+        }
+    };
+    if (narrowsLastSearch()) {
+        for (int entry : m_lastMatches) {
+            consider(entry);
+        }
+    } else {
+        for (size_t entry = 0; entry < m_entries.size(); ++entry) {
+            consider(int(entry));
+        }
     }
-    return result;
+    m_lastMatches.swap(m_matches);
+    m_lastQuery = folded;
+    m_lastTerms.clear();
+    for (const Term &term : m_terms) {
+        m_lastTerms.emplace_back(term.text.data() - folded.constData(), term.text.size());
+    }
+    m_lastValid = true;
+
+    // Hits arrive in name order, so a stable bucket sort by score finishes the ranking.
+    const size_t highest = size_t(nameScores[int(Match::prefix)]) * m_terms.size() + pinnedBonus;
+    m_bucketStarts.assign(highest + 2, 0);
+    for (const Hit &hit : m_hits) {
+        ++m_bucketStarts[size_t(hit.score)];
+    }
+    int start = 0;
+    for (size_t score = highest + 1; score-- > 0;) {
+        const int count = m_bucketStarts[score];
+        m_bucketStarts[score] = start;
+        start += count;
+    }
+    std::vector<int> order(m_hits.size());
+    for (const Hit &hit : m_hits) {
+        order[size_t(m_bucketStarts[size_t(hit.score)]++)] = m_entries[size_t(hit.entry)].account;
+    }
+    return AccountList(m_accounts, std::move(order));
 }
 
-QList<AWSAccount> AccountSearchIndex::browse(const QStringList &pinnedAccountIds,
-                                             const QStringList &groupNames) const
+AccountList AccountSearchIndex::browse(const QStringList &pinnedAccountIds,
+                                       const QStringList &groupNames) const
 {
-    QList<AWSAccount> result;
-    result.reserve(m_accounts.size());
-    std::vector<char> listed(size_t(m_accounts.size()), 0);
-    const auto list = [&](int index) {
-        listed[size_t(index)] = 1;
-        result.append(m_accounts.at(index));
+    const size_t count = size_t(m_accounts.size());
+    std::vector<int> order;
+    order.reserve(count);
+    m_listed.assign(count, 0);
+    const auto list = [&](int position) {
+        m_listed[size_t(position)] = 1;
+        order.push_back(position);
     };
 
     for (const QString &id : pinnedAccountIds) {
-        const auto found = m_firstEntryById.constFind(id);
-        if (found != m_firstEntryById.cend() && !listed[size_t(found.value())]) {
+        const auto found = m_firstAccountById.constFind(id);
+        if (found != m_firstAccountById.cend() && !m_listed[size_t(found.value())]) {
             list(found.value());
         }
     }
 
-    // Position of each known group in groupNames (its first occurrence), or none.
+    // Grouped accounts by the position of their group in groupNames (its first
+    // occurrence), in account order within a group: a bucket sort again.
     std::vector<int> groupOrder(size_t(m_groupNames.size()), -1);
     for (qsizetype g = 0; g < m_groupNames.size(); ++g) {
         groupOrder[size_t(g)] = int(groupNames.indexOf(m_groupNames.at(g)));
     }
-    std::vector<std::pair<int, int>> grouped; // (group position, account index)
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        const int group = m_entries[i].group;
-        if (group >= 0 && groupOrder[size_t(group)] >= 0 && !listed[i]) {
-            grouped.emplace_back(groupOrder[size_t(group)], int(i));
+    const auto orderOf = [&](size_t position) {
+        const int group = m_entries[size_t(m_entryOfAccount[position])].group;
+        return group >= 0 && !m_listed[position] ? groupOrder[size_t(group)] : -1;
+    };
+    m_bucketStarts.assign(size_t(groupNames.size()) + 1, 0);
+    for (size_t position = 0; position < count; ++position) {
+        if (const int o = orderOf(position); o >= 0) {
+            ++m_bucketStarts[size_t(o) + 1];
         }
     }
-    std::stable_sort(grouped.begin(), grouped.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (const auto &[order, index] : grouped) {
-        list(index);
+    std::partial_sum(m_bucketStarts.begin(), m_bucketStarts.end(), m_bucketStarts.begin());
+    const size_t groupedStart = order.size();
+    order.resize(groupedStart + size_t(m_bucketStarts.back()));
+    for (size_t position = 0; position < count; ++position) {
+        if (const int o = orderOf(position); o >= 0) {
+            order[groupedStart + size_t(m_bucketStarts[size_t(o)]++)] = int(position);
+        }
+    }
+    for (size_t i = groupedStart; i < order.size(); ++i) {
+        m_listed[size_t(order[i])] = 1;
     }
 
-    for (qsizetype i = 0; i < m_accounts.size(); ++i) {
-        if (!listed[size_t(i)]) {
-            list(int(i));
+    for (size_t position = 0; position < count; ++position) {
+        if (!m_listed[position]) {
+            list(int(position));
         }
     }
-    return result;
+    return AccountList(m_accounts, std::move(order));
 }
 
 } // namespace tessera

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -50,6 +51,71 @@ QList<AWSAccount> searchAccounts(const QList<AWSAccount> &accounts, const QStrin
 std::optional<int> accountSearchScore(const AWSAccount &account, const QString &query, bool pinned,
                                       const std::optional<QString> &group);
 
+// Accounts in a chosen order, as positions into one shared account list: handing out a
+// ranking of thousands of accounts copies no account.
+class AccountList
+{
+public:
+    AccountList() = default;
+    AccountList(QList<AWSAccount> accounts, std::vector<int> order)
+        : m_accounts(std::move(accounts))
+        , m_order(std::move(order))
+    {}
+
+    qsizetype size() const { return qsizetype(m_order.size()); }
+    bool isEmpty() const { return m_order.empty(); }
+    const AWSAccount &at(qsizetype index) const { return m_accounts.at(m_order[size_t(index)]); }
+    const AWSAccount &operator[](qsizetype index) const { return at(index); }
+    // Position of the first element equal to `account`, or -1.
+    qsizetype indexOf(const AWSAccount &account) const;
+    QList<AWSAccount> toList() const;
+
+    class const_iterator
+    {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = AWSAccount;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const AWSAccount *;
+        using reference = const AWSAccount &;
+
+        const_iterator(const AccountList *list, qsizetype index)
+            : m_list(list)
+            , m_index(index)
+        {}
+        reference operator*() const { return m_list->at(m_index); }
+        pointer operator->() const { return &m_list->at(m_index); }
+        const_iterator &operator++()
+        {
+            ++m_index;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator before = *this;
+            ++m_index;
+            return before;
+        }
+        bool operator==(const const_iterator &other) const
+        {
+            return m_list == other.m_list && m_index == other.m_index;
+        }
+
+    private:
+        const AccountList *m_list;
+        qsizetype m_index;
+    };
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, size()); }
+
+    // Equal when they list equal accounts in the same order.
+    bool operator==(const AccountList &other) const;
+
+private:
+    QList<AWSAccount> m_accounts;
+    std::vector<int> m_order;
+};
+
 // The tables behind searchAccounts, kept between searches. Quick Search ranks the whole
 // account list on every keystroke; folding, word splitting and name collation happen once
 // per account list instead, and a search then allocates only its result.
@@ -68,14 +134,13 @@ public:
     const QList<AWSAccount> &accounts() const { return m_accounts; }
 
     // searchAccounts over the indexed accounts.
-    QList<AWSAccount> search(const QString &query) const;
+    AccountList search(const QString &query) const;
     // The score search gives the account at `index`; none when it does not match or the
     // query has no words.
     std::optional<int> score(qsizetype index, const QString &query) const;
     // Pinned accounts in pin order, then grouped ones by group order, then the rest: the
     // list shown when nothing is typed.
-    QList<AWSAccount> browse(const QStringList &pinnedAccountIds,
-                             const QStringList &groupNames) const;
+    AccountList browse(const QStringList &pinnedAccountIds, const QStringList &groupNames) const;
 
 private:
     // One text prepared for matching: its characters, where its words start, and a bit
@@ -95,7 +160,7 @@ private:
         int add(QStringView text, bool withWords);
         void clear();
         const Field &field(int index) const { return m_fields[size_t(index)]; }
-        QStringView text(const Field &field) const;
+        const char16_t *characters(const Field &field) const;
         const quint32 *wordStarts(const Field &field) const;
 
     private:
@@ -110,8 +175,11 @@ private:
         bool wordLike = false;
         bool longEnoughForSubsequence = false;
     };
+    // Entries are kept in the order of their names (then of the accounts), so that a scan
+    // meets equal scores already in their final order.
     struct Entry
     {
+        int account = 0; // position in m_accounts
         int name = 0;
         int id = 0;
         int firstRole = 0;
@@ -119,13 +187,11 @@ private:
         int group = -1; // field in m_groupFields
         quint64 ownMask = 0;
         quint64 mask = 0; // with the group's characters
-        int nameRank = 0;
     };
     struct Hit
     {
         int score;
-        int nameRank;
-        int index;
+        int entry;
     };
 
     void rebuildAccounts();
@@ -133,8 +199,9 @@ private:
     // Splits the query into m_terms; false when it has no words.
     bool prepareTerms(const QString &folded) const;
     int scoreTerm(const Entry &entry, const Term &term) const;
-    // The account's score for m_terms, or -1 when a term does not match.
-    int scoreEntry(size_t index) const;
+    // The entry's score for m_terms, or -1 when a term does not match.
+    int scoreEntry(size_t entry) const;
+    bool narrowsLastSearch() const;
 
     QList<AWSAccount> m_accounts;
     QMap<QString, QString> m_accountGroups;
@@ -144,13 +211,25 @@ private:
     FieldTable m_accountFields;
     FieldTable m_groupFields;
     std::vector<Entry> m_entries;
-    std::vector<char> m_pinned;
-    QStringList m_groupNames; // indexed like m_groupFields
-    QHash<QString, int> m_firstEntryById;
+    std::vector<int> m_entryOfAccount;
+    std::vector<char> m_pinned; // by entry
+    QStringList m_groupNames;   // indexed like m_groupFields
+    QHash<QString, int> m_firstAccountById;
 
     // Scratch space reused by every search.
     mutable std::vector<Term> m_terms;
     mutable std::vector<Hit> m_hits;
+    mutable std::vector<int> m_bucketStarts;
+    mutable std::vector<char> m_listed;
+
+    // The previous search's words and the entries that matched them. Typing a letter only
+    // lengthens a word or adds one, and an account that matches the longer words matches
+    // the shorter ones too, so the next search need only look at these.
+    mutable QString m_lastQuery;
+    mutable std::vector<std::pair<qsizetype, qsizetype>> m_lastTerms; // in m_lastQuery
+    mutable std::vector<int> m_lastMatches;
+    mutable std::vector<int> m_matches;
+    mutable bool m_lastValid = false;
 };
 
 } // namespace tessera

@@ -183,12 +183,12 @@ QString QuickSwitcherModel::placeholder() const
     return QStringLiteral("Search AWS accounts\u2026");
 }
 
-QList<AWSAccount> QuickSwitcherModel::accountResults() const
+AccountList QuickSwitcherModel::accountResults() const
 {
     return accountResultsFor(m_query);
 }
 
-QList<AWSAccount> QuickSwitcherModel::accountResultsFor(const QString &query) const
+AccountList QuickSwitcherModel::accountResultsFor(const QString &query) const
 {
     const Organization &organization = m_store.organization();
     m_searchIndex.update(m_store.accounts(), organization.accountGroups);
@@ -401,7 +401,7 @@ std::optional<AWSAccount> QuickSwitcherModel::currentAccount() const
     if (!m_mode.isAccounts()) {
         return m_mode.account;
     }
-    const QList<AWSAccount> accounts = accountResults();
+    const AccountList accounts = accountResults();
     if (!isSelectionWithin(accounts.size())) {
         return std::nullopt;
     }
@@ -428,7 +428,7 @@ std::optional<QuickActionTarget> QuickSwitcherModel::actionTargetForSelection() 
     case Mode::Kind::accounts:
         break;
     }
-    const QList<AWSAccount> accounts = accountResults();
+    const AccountList accounts = accountResults();
     if (!isSelectionWithin(accounts.size())) {
         return std::nullopt;
     }
@@ -485,8 +485,10 @@ QList<QuickSwitcherResultRow> QuickSwitcherModel::rows(int first, int count) con
 
     switch (currentList()) {
     case ListKind::accounts: {
-        const QList<AWSAccount> accounts = accountResults();
+        const AccountList accounts = accountResults();
         window(accounts.size());
+        const QSet<QString> pinned(organization.pinnedAccountIds.cbegin(),
+                                   organization.pinnedAccountIds.cend());
         for (int i = first; i < end; ++i) {
             const AWSAccount &account = accounts.at(i);
             QuickSwitcherResultRow row;
@@ -498,7 +500,7 @@ QList<QuickSwitcherResultRow> QuickSwitcherModel::rows(int first, int count) con
             if (group != organization.accountGroups.cend()) {
                 row.tag = group.value();
             }
-            row.pinned = organization.pinnedAccountIds.contains(account.accountId);
+            row.pinned = pinned.contains(account.accountId);
             row.showChevron = !account.roles.isEmpty();
             addRow(i, std::move(row));
         }

@@ -102,7 +102,7 @@ public:
     ListKind currentList() const;
     int resultCount() const;
     QString placeholder() const;
-    QList<AWSAccount> accountResults() const;
+    AccountList accountResults() const;
     QStringList roleResults() const;
     QList<ConsoleService> serviceResults() const;
     QList<QuickResultAction> actionResults() const;
@@ -180,7 +180,7 @@ private:
                                const std::optional<ConsoleService> &service);
     void copyWithFlash(const QString &text, const QString &successMessage);
     bool selectAccountIfListed(const AWSAccount &account);
-    QList<AWSAccount> accountResultsFor(const QString &query) const;
+    AccountList accountResultsFor(const QString &query) const;
 
     static QCoro::Task<void> clearFlashLater(QPointer<QuickSwitcherModel> model,
                                              std::shared_ptr<Clock> clock, CancellationToken token);

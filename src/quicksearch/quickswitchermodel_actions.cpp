@@ -343,7 +343,7 @@ void QuickSwitcherModel::activateSelection()
         break;
     }
 
-    const QList<AWSAccount> accounts = accountResults();
+    const AccountList accounts = accountResults();
     if (!isSelectionWithin(accounts.size())) {
         return;
     }
@@ -571,7 +571,7 @@ bool QuickSwitcherModel::toggleSelectedPin()
     case Mode::Kind::accounts:
         break;
     }
-    const QList<AWSAccount> accounts = accountResults();
+    const AccountList accounts = accountResults();
     if (!isSelectionWithin(accounts.size())) {
         return false;
     }

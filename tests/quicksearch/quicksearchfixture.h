@@ -13,6 +13,20 @@
 
 namespace tessera::test {
 
+inline QString s(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+inline QStringList strings(std::initializer_list<const char *> texts)
+{
+    QStringList list;
+    for (const char *text : texts) {
+        list.append(QString::fromUtf8(text));
+    }
+    return list;
+}
+
 inline AWSAccount account(const QString &id, const QString &name, const QStringList &roles = {})
 {
     return AWSAccount{id, name, roles};

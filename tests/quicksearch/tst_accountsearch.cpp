@@ -188,22 +188,59 @@ private Q_SLOTS:
         AccountSearchIndex index;
         index.update(accounts, groups);
         index.setPinnedAccountIds(QStringList{});
-        QVERIFY(index.search(QStringLiteral("ops")).isEmpty());
+        QVERIFY(index.search(QStringLiteral("ops")).toList().isEmpty());
 
         groups.insert(QStringLiteral("100000000002"), QStringLiteral("Ops"));
         index.update(accounts, groups);
-        QCOMPARE(namesOf(index.search(QStringLiteral("ops"))), strings({"two"}));
+        QCOMPARE(namesOf(index.search(QStringLiteral("ops")).toList()), strings({"two"}));
 
         accounts.append(makeAccount(QStringLiteral("100000000003"), QStringLiteral("ops-three")));
         index.update(accounts, groups);
         QStringList pins{QStringLiteral("100000000002")};
         index.setPinnedAccountIds(pins);
-        QCOMPARE(namesOf(index.search(QStringLiteral("ops"))), strings({"two", "ops-three"}));
+        QCOMPARE(namesOf(index.search(QStringLiteral("ops")).toList()),
+                 strings({"two", "ops-three"}));
         QCOMPARE(index.score(1, QStringLiteral("ops")), std::optional(90 + 15));
 
         pins.append(QStringLiteral("100000000003"));
         index.setPinnedAccountIds(pins);
         QCOMPARE(index.score(2, QStringLiteral("ops")), std::optional(100 + 15));
+    }
+
+    void typingGivesWhatAFreshSearchGives()
+    {
+        // One index fed keystroke by keystroke (letters, spaces, deletions, edits in the
+        // middle) must rank exactly as a search from scratch does.
+        const QStringList words = strings({"prod", "payments", "staging", "dev", "identity", "data",
+                                           "platform", "ops", "web", "audit"});
+        QList<AWSAccount> accounts;
+        QMap<QString, QString> groups;
+        quint32 seed = 7;
+        const auto next = [&](int n) {
+            seed = seed * 1103515245u + 12345u;
+            return int((seed >> 16) % quint32(n));
+        };
+        for (int i = 0; i < 300; ++i) {
+            const QString id = QString::number(100000000000LL + i * 7919LL);
+            accounts.append(makeAccount(
+                id, words.at(next(10)) + u'-' + words.at(next(10)) + u'-' + QString::number(i),
+                {words.at(next(10)) + QStringLiteral("Access"), words.at(next(10))}));
+            if (next(3) == 0) {
+                groups.insert(id, QStringLiteral("Team ") + words.at(next(10)));
+            }
+        }
+        const QSet<QString> pins{accounts.at(5).accountId, accounts.at(77).accountId};
+
+        AccountSearchIndex index;
+        index.update(accounts, groups);
+        index.setPinnedAccountIds(pins);
+        const QStringList typed =
+            strings({"p",     "pr",     "pro",  "prod",  "prod ",   "prod d", "prod da", "prod d",
+                     "prod ", "prod",   "pro",  "xpro",  "x",       "",       "a",       "au",
+                     "aud t", "aud te", "1000", "10000", "ops web", "opsweb", "dpa",     "dpa s"});
+        for (const QString &query : typed) {
+            QCOMPARE(index.search(query).toList(), searchAccounts(accounts, query, pins, groups));
+        }
     }
 
     void rankNamesUsesTheNameScale()

@@ -3,22 +3,10 @@
 using namespace tessera;
 using tessera::test::account;
 using tessera::test::QuickSearchFixture;
+using tessera::test::s;
+using tessera::test::strings;
 
 namespace {
-QStringList strings(std::initializer_list<const char *> texts)
-{
-    QStringList list;
-    for (const char *text : texts) {
-        list.append(QString::fromUtf8(text));
-    }
-    return list;
-}
-
-QString s(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 // alpha: two roles; bravo: one role; charlie: none; delta: three roles.
 QList<AWSAccount> sampleAccounts()
 {

@@ -6,22 +6,10 @@ using namespace tessera;
 using namespace std::chrono_literals;
 using tessera::test::account;
 using tessera::test::QuickSearchFixture;
+using tessera::test::s;
+using tessera::test::strings;
 
 namespace {
-QStringList strings(std::initializer_list<const char *> texts)
-{
-    QStringList list;
-    for (const char *text : texts) {
-        list.append(QString::fromUtf8(text));
-    }
-    return list;
-}
-
-QString s(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
 // alpha and delta have several roles, bravo one, charlie none.
 QList<AWSAccount> sampleAccounts()
 {
