@@ -53,6 +53,14 @@ QLabel *title(const QString &text, QWidget *parent, qreal scale = 1.6)
     return label;
 }
 
+QLabel *cloudMark(QWidget *parent)
+{
+    auto *cloud = new QLabel(parent);
+    cloud->setPixmap(symbolIcon(Symbol::cloud).pixmap(64, 64));
+    cloud->setAlignment(Qt::AlignCenter);
+    return cloud;
+}
+
 QWidget *captionRow(QLabel **icon, QLabel **caption, QWidget *parent)
 {
     auto *row = new QWidget(parent);
@@ -145,10 +153,7 @@ QWidget *OnboardingView::buildWelcome()
     auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
     layout->addStretch(1);
-    auto *cloud = new QLabel(page);
-    cloud->setPixmap(symbolIcon(Symbol::cloud).pixmap(64, 64));
-    cloud->setAlignment(Qt::AlignCenter);
-    layout->addWidget(cloud);
+    layout->addWidget(cloudMark(page));
     layout->addWidget(title(qtTrId("Welcome to Tessera"), page));
     auto *text = paragraph(qtTrId("Every AWS account, one click from your menu bar.\nLet's get you "
                                   "set up — it takes about a minute."),
@@ -310,10 +315,7 @@ QWidget *OnboardingView::buildDone()
     auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
     layout->addStretch(1);
-    auto *cloud = new QLabel(page);
-    cloud->setPixmap(symbolIcon(Symbol::cloud).pixmap(64, 64));
-    cloud->setAlignment(Qt::AlignCenter);
-    layout->addWidget(cloud);
+    layout->addWidget(cloudMark(page));
     layout->addWidget(title(qtTrId("You're all set"), page));
     auto *where = paragraph(
         qtTrId("Tessera lives in your menu bar — click the cloud to browse accounts."), page);
