@@ -12,6 +12,8 @@ packages=(
   libsecret-1-dev libglib2.0-dev libssl-dev libxcb1-dev
   # test services: a private D-Bus session with a keyring, a headless display
   dbus-daemon dbus-x11 gnome-keyring xvfb xauth fonts-dejavu-core
+  # the smoke test looks for the real binary's windows on the headless display
+  x11-utils
   # the real AWS CLI, used to prove wire and config-file compatibility
   awscli python3-botocore openssl
 )

@@ -1,4 +1,5 @@
 #include "app/tesseraapp.h"
+#include "platform/singleinstance.h"
 #include "platform/unixsignals.h"
 
 #include <QApplication>
@@ -17,6 +18,14 @@ int main(int argc, char *argv[])
     QObject::connect(&stopRequests, &tessera::UnixSignalNotifier::activated, &app,
                      &QCoreApplication::quit);
 
+    // A second start only asks the running Tessera to come forward.
+    tessera::SingleInstance instance;
+    if (!instance.claim()) {
+        return 0;
+    }
+
     tessera::TesseraApp tessera;
+    QObject::connect(&instance, &tessera::SingleInstance::reopenRequested, &tessera,
+                     &tessera::TesseraApp::handleReopen);
     return QApplication::exec();
 }

@@ -1,22 +1,18 @@
 #include "app/tesseraapp.h"
 
 #include "core/foundation/logging.h"
+#include "platform/clipboard.h"
 #include "platform/secretstore.h"
+#include "platform/urlopener.h"
 #include "storage/settings.h"
+#include "ui/desktopshell.h"
 
+#include <QApplication>
 #include <QDateTime>
 
 namespace tessera {
 
 namespace {
-
-bool openURLPlaceholder(const QUrl &url)
-{
-    // Until the desktop URL opener is wired in, the sign-in falls back to showing the
-    // link, which is what happens whenever a browser cannot be opened.
-    qCInfo(lcApp).noquote() << "No URL opener yet; not opening" << url.toDisplayString();
-    return false;
-}
 
 QString sessionName(const AccountStoreSession &session)
 {
@@ -39,7 +35,7 @@ TesseraAppDependencies TesseraAppDependencies::production()
     dependencies.settings = std::make_shared<QSettingsStore>();
     dependencies.keychainOperations = productionKeychainOperations;
     dependencies.tokenRefreshScheduler = TokenRefreshScheduler::system();
-    dependencies.openURL = openURLPlaceholder;
+    dependencies.openURL = openURLInDesktopBrowser;
     dependencies.inert = TesseraApp::inertStartRequested();
     return dependencies;
 }
@@ -91,7 +87,26 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
 
 TesseraApp::~TesseraApp() = default;
 
-void TesseraApp::buildUserInterface() {}
+void TesseraApp::buildUserInterface()
+{
+    // Hosts without widgets (headless tests) get the store alone.
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        return;
+    }
+    DesktopShell::Services services;
+    services.openURL = openURLInDesktopBrowser;
+    services.copyToClipboard = copyTextToClipboard;
+    services.quit = [] { QCoreApplication::quit(); };
+    m_shell = std::make_unique<DesktopShell>(m_store.get(), std::move(services));
+    m_shell->start(m_showOnboardingAtLaunch);
+}
+
+void TesseraApp::handleReopen()
+{
+    if (m_shell) {
+        m_shell->handleReopen();
+    }
+}
 
 QString TesseraApp::loadedStateSummary() const
 {

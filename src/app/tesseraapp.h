@@ -10,6 +10,8 @@
 
 namespace tessera {
 
+class DesktopShell;
+
 // What the application is built from. `production()` gives the user's real settings,
 // secure store and clocks; tests hand in fakes.
 struct TesseraAppDependencies
@@ -50,6 +52,9 @@ public:
     // The environment variable whose presence makes the start inert.
     static bool inertStartRequested();
 
+    // The user started Tessera again while it runs.
+    void handleReopen();
+
 private:
     // The tray, the panel, Quick Search and the onboarding window attach to the store here.
     void buildUserInterface();
@@ -59,6 +64,7 @@ private:
     QString m_secretStoreDescription;
     std::shared_ptr<SettingsStore> m_settings;
     std::unique_ptr<AccountStore> m_store;
+    std::unique_ptr<DesktopShell> m_shell;
 };
 
 } // namespace tessera

@@ -227,6 +227,9 @@ Q_SIGNALS:
     void hasRefreshTokenChanged();
 
 private:
+    // Lets view tests put the store into any observable state.
+    friend class AccountStoreTestAccess;
+
     // Setters that notify only on a real change.
     void setSession(AccountStoreSession session);
     void setAccounts(QList<AWSAccount> accounts);

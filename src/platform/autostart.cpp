@@ -1,0 +1,89 @@
+#include "platform/autostart.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace tessera {
+
+namespace {
+const QString entryFileName = QStringLiteral("tessera.desktop");
+
+// Desktop entry Exec values quote arguments containing reserved characters.
+QString quotedExec(const QString &path)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    bool needsQuotes = false;
+    for (const QChar c : path) {
+        needsQuotes = needsQuotes || reserved.contains(c);
+    }
+    if (!needsQuotes) {
+        return path;
+    }
+    QString escaped = path;
+    for (const auto *special : {"\\", "\"", "`", "$"}) {
+        escaped.replace(QLatin1String(special), QLatin1String("\\") + QLatin1String(special));
+    }
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+} // namespace
+
+LoginItem::LoginItem(QString executable)
+    : m_executable(executable.isEmpty() ? QCoreApplication::applicationFilePath()
+                                        : std::move(executable))
+{}
+
+QString LoginItem::entryPath() const
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/") + entryFileName;
+}
+
+bool LoginItem::isEnabled() const
+{
+    const QString path = entryPath();
+    if (!QFileInfo::exists(path)) {
+        return false;
+    }
+    // A user may keep the file but switch it off, as desktop settings panels do.
+    QSettings entry(path, QSettings::IniFormat);
+    entry.beginGroup(QStringLiteral("Desktop Entry"));
+    return entry.value(QStringLiteral("Hidden")).toString() != QLatin1String("true") &&
+           entry.value(QStringLiteral("X-GNOME-Autostart-enabled")).toString() !=
+               QLatin1String("false");
+}
+
+bool LoginItem::enable() const
+{
+    const QString path = entryPath();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        return false;
+    }
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=Tessera\n"
+                                        "Comment=AWS accounts and roles from the system tray\n"
+                                        "Exec=%1\n"
+                                        "Icon=tessera\n"
+                                        "Terminal=false\n"
+                                        "X-GNOME-Autostart-enabled=true\n")
+                             .arg(quotedExec(m_executable));
+    file.write(text.toUtf8());
+    return file.commit();
+}
+
+bool LoginItem::disable() const
+{
+    const QString path = entryPath();
+    return !QFileInfo::exists(path) || QFile::remove(path);
+}
+
+} // namespace tessera

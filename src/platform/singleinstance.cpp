@@ -1,0 +1,87 @@
+#include "platform/singleinstance.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <unistd.h>
+
+namespace tessera {
+
+namespace {
+const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
+constexpr int connectTimeoutMs = 1000;
+} // namespace
+
+SingleInstance::SingleInstance(QString socketName, QObject *parent)
+    : QObject(parent)
+    , m_socketName(std::move(socketName))
+{}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultSocketName()
+{
+    // One instance per settings profile: a Tessera started with another configuration
+    // folder (a demo, a test) is a different instance and must not wake this one.
+    const QByteArray profile =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toUtf8();
+    const QString suffix = QString::fromLatin1(
+        QCryptographicHash::hash(profile, QCryptographicHash::Sha256).toHex().left(12));
+    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtimeDir.isEmpty() && QDir(runtimeDir).exists()) {
+        return runtimeDir + QStringLiteral("/tessera-") + suffix + QStringLiteral(".socket");
+    }
+    return QStringLiteral("tessera-%1-%2").arg(::getuid()).arg(suffix);
+}
+
+bool SingleInstance::claim()
+{
+    if (m_server) {
+        return true;
+    }
+    if (notifyRunningInstance()) {
+        return false;
+    }
+    auto *server = new QLocalServer(this);
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(m_socketName)) {
+        // Nobody answered, so the socket file is left over from a crashed run.
+        QLocalServer::removeServer(m_socketName);
+        if (!server->listen(m_socketName)) {
+            delete server;
+            return false;
+        }
+    }
+    m_server = server;
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
+    return true;
+}
+
+bool SingleInstance::notifyRunningInstance() const
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_socketName);
+    if (!socket.waitForConnected(connectTimeoutMs)) {
+        return false;
+    }
+    socket.write(reopenMessage);
+    const bool sent = socket.waitForBytesWritten(connectTimeoutMs);
+    socket.disconnectFromServer();
+    return sent;
+}
+
+void SingleInstance::acceptConnections()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (socket->readAll().contains(reopenMessage.trimmed())) {
+                Q_EMIT reopenRequested();
+            }
+        });
+    }
+}
+
+} // namespace tessera

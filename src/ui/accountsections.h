@@ -1,0 +1,34 @@
+#pragma once
+
+#include "storage/records.h"
+
+#include <QList>
+#include <QString>
+
+namespace tessera {
+
+// One block of the panel's account list.
+struct AccountSection
+{
+    enum class Kind
+    {
+        pinned,
+        group,
+        other
+    };
+    Kind kind = Kind::other;
+    // "pinned", "other", or the group's name: what folding remembers.
+    QString key;
+    QString title;
+    QList<AWSAccount> accounts;
+};
+
+inline constexpr auto pinnedSectionKey = "pinned";
+inline constexpr auto otherSectionKey = "other";
+
+// Pinned first (in pin order), then each group (in group order), then the rest; an
+// account appears once, pinned before grouped.
+QList<AccountSection> accountSections(const QList<AWSAccount> &accounts,
+                                      const Organization &organization);
+
+} // namespace tessera

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "core/accountstore.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+class QSystemTrayIcon;
+class QMenu;
+
+namespace tessera {
+
+class MenuContent;
+class OnboardingView;
+
+// Tessera's presence on the desktop: the tray icon with its panel, the first-run window,
+// and what happens when the user starts Tessera again. Without a system tray the panel
+// is an ordinary window, so Tessera can always be reached.
+class DesktopShell : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Services
+    {
+        OpenURLFunction openURL;
+        std::function<bool(const QString &)> copyToClipboard;
+        std::function<void()> openSettings;
+        std::function<void()> showQuickSearch;
+        std::function<void()> applyHotKey;
+        std::function<void()> quit;
+    };
+
+    DesktopShell(AccountStore *store, Services services, QObject *parent = nullptr);
+    ~DesktopShell() override;
+
+    // Shows the tray icon (or, without a tray, the panel window) and the first-run
+    // window when asked.
+    void start(bool showOnboarding);
+
+    bool hasTrayIcon() const { return m_tray != nullptr; }
+    QWidget *panel() const { return m_panel; }
+    QWidget *onboardingWindow() const { return m_onboarding; }
+
+public Q_SLOTS:
+    void showPanel();
+    void hidePanel();
+    void togglePanel();
+    void showOnboarding();
+    // Someone started Tessera again: bring an open window forward, else the panel.
+    void handleReopen();
+
+private:
+    QWidget *createPanel(bool asPopup);
+
+    AccountStore *m_store;
+    Services m_services;
+    QSystemTrayIcon *m_tray = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QPointer<QWidget> m_panel;
+    QPointer<QWidget> m_onboarding;
+};
+
+} // namespace tessera

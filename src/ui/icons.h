@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QIcon>
+
+namespace tessera {
+
+enum class Symbol
+{
+    cloud,
+    sync,
+    settings,
+    moreActions,
+    signIn,
+    warning,
+    search,
+    clearText,
+    pin,
+    folded,
+    unfolded,
+    openConsole,
+    checkmark,
+    valid,
+    invalid,
+};
+
+// The icon theme's icon where the theme has one, otherwise the bundled drawing. The
+// tray cloud and the orange pin are always the bundled ones: they are Tessera's own marks.
+QIcon symbolIcon(Symbol symbol);
+
+} // namespace tessera

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/accountstore.h"
+
+#include <QWidget>
+
+class QLabel;
+
+namespace tessera {
+
+class DeviceAuthorizationFallbackView;
+
+// The device sign-in in progress: the code to compare with the AWS page, a way out, and
+// the verification link when the browser could not be opened.
+class SigningInView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    SigningInView(AccountStore *store, OpenURLFunction openURL, QWidget *parent = nullptr);
+
+private:
+    void update();
+
+    AccountStore *m_store;
+    QLabel *m_userCode;
+    DeviceAuthorizationFallbackView *m_fallback;
+};
+
+} // namespace tessera

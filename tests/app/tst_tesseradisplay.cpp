@@ -1,0 +1,60 @@
+// Starts the real binary on a headless X display in a private profile: the first run
+// shows onboarding, a second start leaves at once without a second instance, and SIGTERM
+// ends it cleanly.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestTesseraDisplay : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void firstRunShowsOnboardingAndStopsOnTerm()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name :
+             {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+            env.insert(QLatin1String(name), home.filePath(QString::fromLatin1(name).toLower()));
+        }
+        const QString runtime = home.filePath(QStringLiteral("run"));
+        QVERIFY(QDir().mkpath(runtime));
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ExeOwner);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+        env.insert(QStringLiteral("TESSERA_BINARY"), QStringLiteral(TESSERA_BINARY));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("XCTestConfigurationFilePath"));
+
+        // Polls instead of sleeping a fixed time; gives up after 30 seconds.
+        const QString script = QStringLiteral(R"sh(
+count() { xwininfo -root -tree | grep -c '"Welcome to Tessera"'; }
+"$TESSERA_BINARY" & pid=$!
+for i in $(seq 1 300); do [ "$(count)" -ge 1 ] && break; sleep 0.1; done
+echo "onboarding windows: $(count)"
+"$TESSERA_BINARY"; echo "second start: $?"
+echo "onboarding windows after second start: $(count)"
+kill -0 $pid && echo "first still running"
+kill -TERM $pid; wait $pid; echo "exit: $?"
+)sh");
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("xvfb-run"),
+                      {QStringLiteral("-a"), QStringLiteral("sh"), QStringLiteral("-c"), script});
+        QVERIFY2(process.waitForFinished(90000), "xvfb-run did not finish");
+        const QString output = QString::fromUtf8(process.readAll());
+        QVERIFY2(output.contains(QStringLiteral("onboarding windows: 1\n")), qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("second start: 0\n")), qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("onboarding windows after second start: 1\n")),
+                 qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("first still running\n")), qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("exit: 0\n")), qPrintable(output));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTesseraDisplay)
+#include "tst_tesseradisplay.moc"

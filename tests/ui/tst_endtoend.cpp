@@ -1,0 +1,124 @@
+// A new user's first minutes against the local identity center over TLS: onboarding,
+// sign-in, the first sync, and a role's console opened from the panel.
+#include "core/accountstore.h"
+#include "standin.h"
+#include "storage/inmemorykeychain.h"
+#include "storage/settings.h"
+#include "support/testsupport.h"
+#include "ui/accountrow.h"
+#include "ui/menucontent.h"
+#include "ui/onboardingview.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QUrlQuery>
+#include <QtTest>
+
+using namespace tessera;
+using namespace tessera::standin;
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void onboardingSignInSyncAndConsole()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        qputenv("XDG_DATA_HOME", folder.filePath(QStringLiteral("data")).toUtf8());
+
+        const QList<StandInAccount> accounts = {
+            {QStringLiteral("210987654321"),
+             QStringLiteral("Payments prod"),
+             {},
+             {QStringLiteral("ReadOnlyAccess"), QStringLiteral("AdministratorAccess")}},
+            {QStringLiteral("123456789012"),
+             QStringLiteral("Audit"),
+             {},
+             {QStringLiteral("SecurityAudit")}},
+        };
+        StandInOptions options;
+        options.accounts = accounts;
+        StandIn standIn(options);
+        QString error;
+        QVERIFY2(standIn.start(&error), qPrintable(error));
+        for (const auto &[name, value] : standIn.clientEnvironment()) {
+            qputenv(name.constData(), value);
+        }
+        standIn.setApprovalMode(ApprovalMode::onFirstPoll);
+
+        auto settings =
+            std::make_shared<QSettingsStore>(folder.filePath(QStringLiteral("Tessera.conf")));
+        registerTesseraDefaults(*settings);
+        InMemoryKeychainStore keychain;
+        QList<QUrl> opened;
+        AccountStore store(true, std::nullopt, TokenRefreshScheduler::system(),
+                           Keychain(keychain.operations()), settings, [&opened](const QUrl &url) {
+                               opened.append(url);
+                               return true;
+                           });
+
+        OnboardingView onboarding(&store, {});
+        onboarding.show();
+        auto *next = onboarding.findChild<QPushButton *>(QStringLiteral("continue"));
+        next->click();
+        QTest::keyClicks(onboarding.findChild<QLineEdit *>(QStringLiteral("startUrl")),
+                         standIn.startUrl().toString() + QStringLiteral("/#/"));
+        auto *region = onboarding.findChild<QLineEdit *>(QStringLiteral("region"));
+        region->selectAll();
+        QTest::keyClicks(region, QStringLiteral("eu-central-1"));
+        next->click();
+        QCOMPARE(onboarding.step(), OnboardingView::Step::signIn);
+        QCOMPARE(normalizedStartURL(*settings), standIn.startUrl().toString());
+
+        onboarding.findChild<QPushButton *>(QStringLiteral("signInButton"))->click();
+        QVERIFY(test::processEventsUntil([&] { return store.session().isSignedIn(); }, 30000));
+        // The verification page was handed to the browser with the code in it.
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first().path(), QStringLiteral("/device"));
+        QVERIFY(test::processEventsUntil(
+            [&] { return store.accounts().size() == 2 && !store.syncing(); }, 30000));
+        QVERIFY2(!store.errorMessage(), qPrintable(store.errorMessageOrEmpty()));
+        QVERIFY(store.lastSync());
+
+        next->click();
+        next->click();
+        onboarding.findChild<QPushButton *>(QStringLiteral("finish"))->click();
+        QVERIFY(settings->boolean(QStringLiteral("onboardingComplete")));
+
+        int dismissed = 0;
+        MenuContent::Actions actions;
+        actions.dismiss = [&dismissed] { ++dismissed; };
+        MenuContent panel(&store, std::move(actions));
+        panel.toggleExpanded(QStringLiteral("210987654321"));
+        // The list is rebuilt on the next turn of the event loop; the old rows go after it.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        auto *row = panel.findChild<AccountRow *>(QStringLiteral("account:210987654321"));
+        QVERIFY(row);
+        auto *role = row->findChild<QToolButton *>(QStringLiteral("role:AdministratorAccess"));
+        QVERIFY(role);
+        role->click();
+        QCOMPARE(dismissed, 1);
+        QCOMPARE(opened.size(), 2);
+
+        const QUrl link = opened.last();
+        const QString prefix = standIn.startUrl().toString() +
+                               QStringLiteral("/#/console?account_id=210987654321"
+                                              "&role_name=AdministratorAccess&destination=");
+        QVERIFY2(link.toString(QUrl::FullyEncoded).startsWith(prefix), qPrintable(link.toString()));
+        const QUrlQuery query(link.fragment(QUrl::FullyDecoded).section(QLatin1Char('?'), 1));
+        const QUrl destination(
+            query.queryItemValue(QStringLiteral("destination"), QUrl::FullyDecoded));
+        QCOMPARE(destination.scheme(), QStringLiteral("https"));
+        QVERIFY2(destination.host().endsWith(QStringLiteral("console.aws.amazon.com")),
+                 qPrintable(destination.toString()));
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"

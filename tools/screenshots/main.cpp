@@ -1,0 +1,187 @@
+// Renders the panel and the onboarding steps with demo data into PNG files:
+//   tessera-screenshots OUTPUT-FOLDER
+// Run it on the offscreen platform (scripts/screenshots.sh does) so that nothing appears
+// on screen and the pictures do not depend on a window manager.
+#include "support/accountstoretestaccess.h"
+#include "ui/accountrow.h"
+#include "ui/menucontent.h"
+#include "ui/onboardingview.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace tessera;
+using Access = AccountStoreTestAccess;
+
+namespace {
+
+QList<AWSAccount> demoAccounts()
+{
+    const QString admin = QStringLiteral("AdministratorAccess");
+    const QString developer = QStringLiteral("DeveloperAccess");
+    const QString readOnly = QStringLiteral("ReadOnlyAccess");
+    const QString audit = QStringLiteral("SecurityAudit");
+    return {
+        {QStringLiteral("534439589175"),
+         QStringLiteral("Payments prod"),
+         {admin, developer, readOnly}},
+        {QStringLiteral("154335349840"), QStringLiteral("Payments staging"), {developer, readOnly}},
+        {QStringLiteral("205380810795"), QStringLiteral("Checkout prod"), {developer, readOnly}},
+        {QStringLiteral("731928374650"), QStringLiteral("Checkout staging"), {developer, readOnly}},
+        {QStringLiteral("418273645091"),
+         QStringLiteral("Identity prod"),
+         {admin, developer, readOnly}},
+        {QStringLiteral("902837465512"),
+         QStringLiteral("Data Platform dev"),
+         {developer, readOnly}},
+        {QStringLiteral("660192837465"), QStringLiteral("Log Archive"), {readOnly, audit}},
+        {QStringLiteral("381726354908"),
+         QStringLiteral("Security Tooling"),
+         {admin, audit, readOnly}},
+        {QStringLiteral("275839102846"), QStringLiteral("Shared Services"), {admin, readOnly}},
+        {QStringLiteral("819203746581"), QStringLiteral("Sandbox — Alice"), {admin}},
+    };
+}
+
+Organization demoOrganization()
+{
+    Organization organization;
+    organization.pinnedAccountIds = {QStringLiteral("534439589175"),
+                                     QStringLiteral("418273645091")};
+    organization.groupNames = {QStringLiteral("Checkout"), QStringLiteral("Security")};
+    organization.accountGroups = {
+        {QStringLiteral("205380810795"), QStringLiteral("Checkout")},
+        {QStringLiteral("731928374650"), QStringLiteral("Checkout")},
+        {QStringLiteral("660192837465"), QStringLiteral("Security")},
+        {QStringLiteral("381726354908"), QStringLiteral("Security")},
+    };
+    return organization;
+}
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+bool save(QWidget &widget, const QString &folder, const QString &name)
+{
+    widget.show();
+    widget.adjustSize();
+    settle();
+    const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
+    if (!widget.grab().save(path)) {
+        qCritical("cannot write %s", qPrintable(path));
+        return false;
+    }
+    qInfo("%s", qPrintable(path));
+    return true;
+}
+
+MenuContent::Actions noActions()
+{
+    MenuContent::Actions actions;
+    actions.copyToClipboard = [](const QString &) { return true; };
+    actions.openURL = [](const QUrl &) { return true; };
+    return actions;
+}
+
+bool renderPanels(const QString &folder)
+{
+    bool ok = true;
+    {
+        test::ViewTestStore fixture;
+        MenuContent panel(fixture.store.get(), noActions());
+        ok &= save(panel, folder, QStringLiteral("panel-signed-out"));
+    }
+    {
+        test::ViewTestStore fixture;
+        Access::setSession(*fixture.store,
+                           AccountStoreSession::signingIn(QStringLiteral("KJHX-QPWD")));
+        Access::setBrowserFallbackURL(
+            *fixture.store,
+            QUrl(
+                QStringLiteral("https://device.sso.us-east-1.amazonaws.com/?user_code=KJHX-QPWD")));
+        MenuContent panel(fixture.store.get(), noActions());
+        ok &= save(panel, folder, QStringLiteral("panel-signing-in"));
+    }
+    {
+        test::ViewTestStore fixture;
+        AccountStore &store = *fixture.store;
+        Access::setSession(store, AccountStoreSession::signedIn());
+        Access::setAccounts(store, demoAccounts());
+        Access::setOrganization(store, demoOrganization());
+        Access::setLastSync(store, fixture.clock->currentDateTime().addSecs(-3 * 60));
+        Access::setHasRefreshToken(store, true);
+        MenuContent panel(&store, noActions());
+        panel.toggleExpanded(QStringLiteral("534439589175"));
+        ok &= save(panel, folder, QStringLiteral("panel-signed-in"));
+
+        panel.setQuery(QStringLiteral("prod"));
+        ok &= save(panel, folder, QStringLiteral("panel-search"));
+        panel.setQuery(QString());
+        panel.requestNewGroup(QStringLiteral("902837465512"));
+        panel.findChild<QLineEdit *>(QStringLiteral("newGroupName"))
+            ->setText(QStringLiteral("Data"));
+        ok &= save(panel, folder, QStringLiteral("panel-new-group"));
+    }
+    {
+        test::ViewTestStore fixture;
+        AccountStore &store = *fixture.store;
+        Access::setAccounts(store, demoAccounts());
+        Access::setLastSync(store, fixture.clock->currentDateTime().addDays(-2));
+        store.setErrorMessage(QStringLiteral("Your session expired. Sign in again."));
+        MenuContent panel(&store, noActions());
+        ok &= save(panel, folder, QStringLiteral("panel-cached-signed-out"));
+    }
+    return ok;
+}
+
+bool renderOnboarding(const QString &folder)
+{
+    test::ViewTestStore fixture;
+    AccountStore &store = *fixture.store;
+    OnboardingView view(&store, {});
+    bool ok = save(view, folder, QStringLiteral("onboarding-1-welcome"));
+    view.goOn();
+    auto *startUrl = view.findChild<QLineEdit *>(QStringLiteral("startUrl"));
+    startUrl->setText(QStringLiteral("https://my-company.awsapps.com/start/#/"));
+    Q_EMIT startUrl->textEdited(startUrl->text());
+    ok &= save(view, folder, QStringLiteral("onboarding-2-portal"));
+    view.goOn();
+    Access::setSession(store, AccountStoreSession::signingIn(QStringLiteral("KJHX-QPWD")));
+    ok &= save(view, folder, QStringLiteral("onboarding-3-signing-in"));
+    Access::setSession(store, AccountStoreSession::signedIn());
+    Access::setAccounts(store, demoAccounts());
+    ok &= save(view, folder, QStringLiteral("onboarding-3-signed-in"));
+    view.goOn();
+    ok &= save(view, folder, QStringLiteral("onboarding-4-preferences"));
+    view.goOn();
+    ok &= save(view, folder, QStringLiteral("onboarding-5-done"));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() != 2) {
+        qCritical("usage: tessera-screenshots OUTPUT-FOLDER");
+        return 2;
+    }
+    const QString folder = arguments.at(1);
+    if (!QDir().mkpath(folder)) {
+        qCritical("cannot create %s", qPrintable(folder));
+        return 1;
+    }
+    const bool ok = renderPanels(folder) && renderOnboarding(folder);
+    return ok ? 0 : 1;
+}
