@@ -145,7 +145,20 @@ CliResult TestStandInAwsCli::run(const QStringList &arguments, int maxAttempts)
         environment.insert(QString::fromLatin1(name), QString::fromUtf8(value));
     }
 
-    QStringList fullArguments = arguments;
+    // Generated codes and tokens may begin with "-", which the CLI's argument parser would
+    // take for an option: hand every option its value as "--name=value".
+    static const QRegularExpression optionName(QStringLiteral("^--[a-z]+(-[a-z]+)*$"));
+    QStringList fullArguments;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (optionName.match(argument).hasMatch() && i + 1 < arguments.size()
+            && !optionName.match(arguments[i + 1]).hasMatch()) {
+            fullArguments << argument + QLatin1Char('=') + arguments[i + 1];
+            ++i;
+        } else {
+            fullArguments << argument;
+        }
+    }
     fullArguments << QStringLiteral("--region") << QStringLiteral("us-east-1")
                   << QStringLiteral("--output") << QStringLiteral("json");
     if (!m_endpointsFromEnvironment) {
