@@ -32,6 +32,17 @@ inline AWSAccount account(const QString &id, const QString &name, const QStringL
     return AWSAccount{id, name, roles};
 }
 
+// alpha: two roles; bravo: one role; charlie: none; delta: three roles.
+inline QList<AWSAccount> sampleAccounts()
+{
+    return {
+        account(s("111111111111"), s("alpha"), {s("Admin"), s("ReadOnly")}),
+        account(s("222222222222"), s("bravo"), {s("Admin")}),
+        account(s("333333333333"), s("charlie")),
+        account(s("444444444444"), s("delta"), {s("Deploy"), s("Admin"), s("ReadOnly")}),
+    };
+}
+
 // A real account store over a private data folder, in-memory settings and secure store, and
 // a URL opener that records; plus a Quick Search model whose callbacks record too.
 class QuickSearchFixture

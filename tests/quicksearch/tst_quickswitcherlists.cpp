@@ -4,20 +4,10 @@ using namespace tessera;
 using tessera::test::account;
 using tessera::test::QuickSearchFixture;
 using tessera::test::s;
+using tessera::test::sampleAccounts;
 using tessera::test::strings;
 
 namespace {
-// alpha: two roles; bravo: one role; charlie: none; delta: three roles.
-QList<AWSAccount> sampleAccounts()
-{
-    return {
-        account(s("111111111111"), s("alpha"), {s("Admin"), s("ReadOnly")}),
-        account(s("222222222222"), s("bravo"), {s("Admin")}),
-        account(s("333333333333"), s("charlie")),
-        account(s("444444444444"), s("delta"), {s("Deploy"), s("Admin"), s("ReadOnly")}),
-    };
-}
-
 using ListKind = QuickSwitcherModel::ListKind;
 } // namespace
 

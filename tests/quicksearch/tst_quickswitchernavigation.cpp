@@ -13,13 +13,9 @@ namespace {
 // alpha and delta have several roles, bravo one, charlie none.
 QList<AWSAccount> sampleAccounts()
 {
-    return {
-        account(s("111111111111"), s("alpha"), {s("Admin"), s("ReadOnly")}),
-        account(s("222222222222"), s("bravo"), {s("Admin")}),
-        account(s("333333333333"), s("charlie")),
-        account(s("444444444444"), s("delta"), {s("Deploy"), s("Admin"), s("ReadOnly")}),
-        account(s("555555555555"), s("echo-alpha"), {s("Admin"), s("Audit")}),
-    };
+    QList<AWSAccount> accounts = test::sampleAccounts();
+    accounts.append(account(s("555555555555"), s("echo-alpha"), {s("Admin"), s("Audit")}));
+    return accounts;
 }
 
 using ListKind = QuickSwitcherModel::ListKind;

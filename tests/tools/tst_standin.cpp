@@ -792,7 +792,7 @@ void TestStandIn::paginationFaults()
 
 void TestStandIn::faultSpecifications_data()
 {
-    QTest::addColumn<QString>("spec");
+    QTest::addColumn<QString>("faultText");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("operation");
@@ -819,13 +819,13 @@ void TestStandIn::faultSpecifications_data()
 
 void TestStandIn::faultSpecifications()
 {
-    QFETCH(QString, spec);
+    QFETCH(QString, faultText);
     QFETCH(bool, valid);
     QString error;
-    const std::optional<StandInFault> fault = StandInFault::parse(spec, &error);
+    const std::optional<StandInFault> fault = StandInFault::parse(faultText, &error);
     QCOMPARE(fault.has_value(), valid);
     if (!valid) {
-        QVERIFY(error.contains(spec));
+        QVERIFY(error.contains(faultText));
         return;
     }
     QFETCH(int, kind);

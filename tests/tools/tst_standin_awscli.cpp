@@ -151,8 +151,8 @@ CliResult TestStandInAwsCli::run(const QStringList &arguments, int maxAttempts)
     QStringList fullArguments;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
-        if (optionName.match(argument).hasMatch() && i + 1 < arguments.size()
-            && !optionName.match(arguments[i + 1]).hasMatch()) {
+        if (optionName.match(argument).hasMatch() && i + 1 < arguments.size() &&
+            !optionName.match(arguments[i + 1]).hasMatch()) {
             fullArguments << argument + QLatin1Char('=') + arguments[i + 1];
             ++i;
         } else {

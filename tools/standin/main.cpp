@@ -239,7 +239,7 @@ int main(int argc, char **argv)
         {QStringLiteral("accept-any-token"),
          QStringLiteral("Let the portal accept any access token.")},
         {QStringLiteral("fault"), QStringLiteral("Inject a fault (see above); repeatable."),
-         QStringLiteral("SPEC")},
+         QStringLiteral("FAULT")},
         {QStringLiteral("ready-file"),
          QStringLiteral("Once listening, write {port, baseUrl, startUrl, caBundle, pid} as JSON "
                         "to FILE."),
@@ -249,9 +249,9 @@ int main(int argc, char **argv)
     parser.process(app);
 
     StandIn standIn(optionsFrom(parser));
-    for (const QString &spec : parser.values(QStringLiteral("fault"))) {
+    for (const QString &faultText : parser.values(QStringLiteral("fault"))) {
         QString error;
-        const std::optional<StandInFault> fault = StandInFault::parse(spec, &error);
+        const std::optional<StandInFault> fault = StandInFault::parse(faultText, &error);
         if (!fault) {
             fail(error);
         }

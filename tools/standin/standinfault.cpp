@@ -133,17 +133,17 @@ StandInFault StandInFault::withRetryAfter(int seconds) const
     return fault;
 }
 
-std::optional<StandInFault> StandInFault::parse(const QString &spec, QString *error)
+std::optional<StandInFault> StandInFault::parse(const QString &faultText, QString *error)
 {
     static const QRegularExpression grammar(
         QStringLiteral("^([A-Za-z_]+):([a-z-]+)(?:=([^*]+))?(?:\\*(\\d+))?$"));
-    auto fail = [error, &spec](const QString &why) -> std::optional<StandInFault> {
+    auto fail = [error, &faultText](const QString &why) -> std::optional<StandInFault> {
         if (error) {
-            *error = QStringLiteral("fault \"%1\": %2").arg(spec, why);
+            *error = QStringLiteral("fault \"%1\": %2").arg(faultText, why);
         }
         return std::nullopt;
     };
-    const QRegularExpressionMatch match = grammar.match(spec.trimmed());
+    const QRegularExpressionMatch match = grammar.match(faultText.trimmed());
     if (!match.hasMatch()) {
         return fail(QStringLiteral("expected OPERATION:KIND[=VALUE][*COUNT]"));
     }

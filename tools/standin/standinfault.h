@@ -64,7 +64,7 @@ struct StandInFault
     //   token:error=slow_down*3   accounts:status=503   roles:latency=250
     //   roles:error=TooManyRequestsException*2   accounts:malformed
     //   accounts:repeated-token   roles:endless
-    static std::optional<StandInFault> parse(const QString &spec, QString *error);
+    static std::optional<StandInFault> parse(const QString &faultText, QString *error);
 };
 
 // A token bucket: `rate` tokens a second, holding at most `burst`. Time is passed in so
