@@ -26,4 +26,6 @@ QByteArray HttpResponse::header(const QByteArray &name) const
 
 HttpTransport::~HttpTransport() = default;
 
+void HttpTransport::prepareConnections(const QUrl &, int) {}
+
 } // namespace tessera

@@ -42,6 +42,12 @@ class HttpTransport
 public:
     virtual ~HttpTransport();
     virtual QCoro::Task<HttpResponse> send(HttpRequest request, CancellationToken token) = 0;
+
+    // A hint that up to `count` requests to `origin` (scheme, host and port) are about to
+    // run at once: a transport that keeps connections may open them now, so that their
+    // handshakes overlap with other waiting instead of delaying those requests. It never
+    // fails; a connection that cannot be made is reported by the request that needs it.
+    virtual void prepareConnections(const QUrl &origin, int count);
 };
 
 } // namespace tessera
