@@ -272,6 +272,7 @@ void StandIn::resetMaxRequestsInFlight()
 void StandIn::handle(HttpServerRequest request, HttpResponder responder)
 {
     const StandInOperation operation = operationFor(request);
+    const qint64 arrivalNs = d->answerDelay.clock().nsecsElapsed();
     StandInRequest entry;
     entry.sequence = d->nextSequence++;
     entry.operation = operation;
@@ -298,7 +299,7 @@ void StandIn::handle(HttpServerRequest request, HttpResponder responder)
         responder(response);
     };
     if (outcome.latency.count() > 0) {
-        QTimer::singleShot(outcome.latency, this, std::move(deliver));
+        d->answerDelay.schedule(outcome.latency, arrivalNs, this, std::move(deliver));
     } else {
         deliver();
     }

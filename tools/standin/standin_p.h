@@ -1,6 +1,7 @@
 #pragma once
 
 #include "standin.h"
+#include "standinanswerdelay.h"
 #include "standincertificate.h"
 
 #include <QHash>
@@ -65,6 +66,7 @@ struct StandIn::State
     QList<StandInFault> faults;
 
     QList<StandInRequest> log;
+    AnswerDelay answerDelay; // shared by every delayed answer: it learns its timers' lateness
     quint64 nextSequence = 1;
 
     qint64 now() const { return clock.elapsed(); }
