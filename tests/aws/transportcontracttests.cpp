@@ -206,4 +206,18 @@ void TransportContractTests::httpsProxyFromTheEnvironmentIsUsedUnlessBypassed()
     QCOMPARE(server.requests.size(), 1);
 }
 
+int runTransportTests(int argc, char **argv, TransportContractTests::Factory factory,
+                      const std::function<int(const TestCertificates &)> &more)
+{
+    QCoreApplication app(argc, argv);
+    TestCertificates certificates;
+    if (!certificates.create()) {
+        qCritical("Could not make the test certificates with openssl");
+        return 1;
+    }
+    TransportContractTests contract(std::move(factory), certificates);
+    const int contractFailures = QTest::qExec(&contract, argc, argv);
+    return contractFailures + more(certificates);
+}
+
 } // namespace tessera::test

@@ -43,4 +43,9 @@ private:
     const TestCertificates &m_certificates;
 };
 
+// The main of a transport's test: makes the certificates, runs the contract with
+// `factory`, then `more`; returns the number of failures.
+int runTransportTests(int argc, char **argv, TransportContractTests::Factory factory,
+                      const std::function<int(const TestCertificates &)> &more);
+
 } // namespace tessera::test

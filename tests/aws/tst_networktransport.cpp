@@ -86,17 +86,12 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    test::TestCertificates certificates;
-    if (!certificates.create()) {
-        qCritical("Could not make the test certificates with openssl");
-        return 1;
-    }
-    test::TransportContractTests contract([] { return std::make_unique<QNetworkTransport>(); },
-                                          certificates);
-    TestEnvironmentProxy proxies;
-    const int contractFailures = QTest::qExec(&contract, argc, argv);
-    return contractFailures + QTest::qExec(&proxies, argc, argv);
+    return test::runTransportTests(
+        argc, argv, [] { return std::make_unique<QNetworkTransport>(); },
+        [&](const test::TestCertificates &) {
+            TestEnvironmentProxy proxies;
+            return QTest::qExec(&proxies, argc, argv);
+        });
 }
 
 #include "tst_networktransport.moc"

@@ -30,6 +30,32 @@ private:
         return server.start(m_certificates.trustedCertificate(), m_certificates.trustedKey());
     }
 
+    // A kept-alive server that answers every request with 200.
+    bool startAnswering(TlsTestServer &server)
+    {
+        server.reply = test::httpReply(200, "OK", "{}");
+        return startServer(server);
+    }
+
+    // Sends `count` requests at once, without running the event loop in between, and
+    // waits for all of them.
+    static bool sendBurst(SocketHttpTransport &transport, const QUrl &url, int count)
+    {
+        QList<TaskHandle<HttpResponse>> runs;
+        for (int i = 0; i < count; ++i) {
+            runs.append(startTask<HttpResponse>([&transport, url](CancellationToken t) {
+                return transport.send(getFrom(url), t);
+            }));
+        }
+        const bool finished = test::processEventsUntil([&] {
+            return std::all_of(runs.begin(), runs.end(),
+                               [](auto &run) { return run.isFinished(); });
+        });
+        return finished && std::all_of(runs.begin(), runs.end(), [](auto &run) {
+                   return !failureAs<TransportError>(run) && run.resultNow().status == 200;
+               });
+    }
+
     static HttpRequest getFrom(const QUrl &url)
     {
         HttpRequest request;
@@ -100,8 +126,7 @@ private Q_SLOTS:
     void sendsTheSerializedRequestOverTheWire()
     {
         TlsTestServer server;
-        QVERIFY(startServer(server));
-        server.reply = test::httpReply(200, "OK", "{}");
+        QVERIFY(startAnswering(server));
         SocketHttpTransport transport;
         const HttpRequest request = test::postTo(server.url());
         QCOMPARE(test::waitFor(transport.send(request, {})).status, 200);
@@ -122,8 +147,7 @@ private Q_SLOTS:
         QFETCH(QString, url);
         QFETCH(QByteArray, headerValue);
         TlsTestServer server;
-        QVERIFY(startServer(server));
-        server.reply = test::httpReply(200, "OK", "{}");
+        QVERIFY(startAnswering(server));
         SocketHttpTransport transport;
         HttpRequest request = getFrom(QUrl(url.arg(server.port())));
         request.headers = {{"X-A", headerValue}};
@@ -280,8 +304,7 @@ private Q_SLOTS:
     void retriesOnceWhenTheServerDroppedAKeptAliveConnection()
     {
         TlsTestServer server;
-        QVERIFY(startServer(server));
-        server.reply = test::httpReply(200, "OK", "{}");
+        QVERIFY(startAnswering(server));
         server.answersPerConnection = 1;
         SocketHttpTransport transport;
         for (int i = 0; i < 3; ++i) {
@@ -294,8 +317,7 @@ private Q_SLOTS:
     void doesNotRetryOnAFreshConnection()
     {
         TlsTestServer server;
-        QVERIFY(startServer(server));
-        server.reply = test::httpReply(200, "OK", "{}");
+        QVERIFY(startAnswering(server));
         server.answersPerConnection = 0;
         SocketHttpTransport transport;
         auto run = startTask<HttpResponse>(
@@ -310,8 +332,7 @@ private Q_SLOTS:
     void opensAFreshConnectionAfterTheServerClosedTheIdleOne()
     {
         TlsTestServer server;
-        QVERIFY(startServer(server));
-        server.reply = test::httpReply(200, "OK", "{}");
+        QVERIFY(startAnswering(server));
         SocketHttpTransport transport;
         QCOMPARE(test::waitFor(transport.send(getFrom(server.url()), {})).status, 200);
         server.closeConnections();
@@ -324,38 +345,18 @@ private Q_SLOTS:
     void preparedConnectionsCarryTheFollowingBurst()
     {
         TlsTestServer server;
-        QVERIFY(startServer(server));
-        server.reply = test::httpReply(200, "OK", "{}");
+        QVERIFY(startAnswering(server));
         SocketHttpTransport transport;
         transport.prepareConnections(server.url(QString()), 3);
         // Asking again for no more than is being opened opens nothing more.
         transport.prepareConnections(server.url(QString()), 2);
         // Straight away, while the handshakes are still running: each request takes one.
-        QList<TaskHandle<HttpResponse>> runs;
-        for (int i = 0; i < 3; ++i) {
-            runs.append(startTask<HttpResponse>(
-                [&](CancellationToken t) { return transport.send(getFrom(server.url()), t); }));
-        }
-        QVERIFY(test::processEventsUntil([&] {
-            return std::all_of(runs.begin(), runs.end(),
-                               [](auto &run) { return run.isFinished(); });
-        }));
-        for (const auto &run : runs) {
-            QCOMPARE(run.resultNow().status, 200);
-        }
+        QVERIFY(sendBurst(transport, server.url(), 3));
         QCOMPARE(server.acceptedConnections, 3);
 
         // Once idle, they carry the next burst too.
         transport.prepareConnections(server.url(QString()), 3);
-        runs.clear();
-        for (int i = 0; i < 3; ++i) {
-            runs.append(startTask<HttpResponse>(
-                [&](CancellationToken t) { return transport.send(getFrom(server.url()), t); }));
-        }
-        QVERIFY(test::processEventsUntil([&] {
-            return std::all_of(runs.begin(), runs.end(),
-                               [](auto &run) { return run.isFinished(); });
-        }));
+        QVERIFY(sendBurst(transport, server.url(), 3));
         QCOMPARE(server.requests.size(), 6);
         QCOMPARE(server.acceptedConnections, 3);
     }
@@ -377,17 +378,12 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
-    test::TestCertificates certificates;
-    if (!certificates.create()) {
-        qCritical("Could not make the test certificates with openssl");
-        return 1;
-    }
-    test::TransportContractTests contract([] { return std::make_unique<SocketHttpTransport>(); },
-                                          certificates);
-    TestSocketHttpTransport specific(certificates);
-    const int contractFailures = QTest::qExec(&contract, argc, argv);
-    return contractFailures + QTest::qExec(&specific, argc, argv);
+    return test::runTransportTests(
+        argc, argv, [] { return std::make_unique<SocketHttpTransport>(); },
+        [&](const test::TestCertificates &certificates) {
+            TestSocketHttpTransport specific(certificates);
+            return QTest::qExec(&specific, argc, argv);
+        });
 }
 
 #include "tst_sockethttptransport.moc"
