@@ -1,10 +1,10 @@
 #include "aws/networktransport.h"
 
 #include "aws/environmentproxy.h"
+#include "aws/transportsupport.h"
 #include "core/foundation/asyncevent.h"
 #include "core/foundation/error.h"
 
-#include <QFile>
 #include <QNetworkReply>
 #include <QPointer>
 
@@ -25,15 +25,11 @@ TransportError transportErrorFor(const QNetworkReply &reply, bool timedOut)
     case QNetworkReply::TimeoutError:
     case QNetworkReply::ProxyTimeoutError:
         if (timedOut || reply.error() != QNetworkReply::OperationCanceledError) {
-            return TransportError(TransportError::Kind::timeout,
-                                  QStringLiteral("The request timed out."));
+            return requestTimedOutError();
         }
         return TransportError(TransportError::Kind::other, detail);
     case QNetworkReply::SslHandshakeFailedError:
-        return TransportError(TransportError::Kind::tls,
-                              QStringLiteral("A secure connection to the server could not be "
-                                             "made: ") +
-                                  detail);
+        return tlsHandshakeError(detail);
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::HostNotFoundError:
@@ -45,8 +41,7 @@ TransportError transportErrorFor(const QNetworkReply &reply, bool timedOut)
     case QNetworkReply::ProxyNotFoundError:
     case QNetworkReply::ProxyAuthenticationRequiredError:
     case QNetworkReply::UnknownProxyError:
-        return TransportError(TransportError::Kind::connection,
-                              QStringLiteral("Could not connect to the server: ") + detail);
+        return connectionError(detail);
     default:
         return TransportError(TransportError::Kind::other, detail);
     }
@@ -63,19 +58,10 @@ QNetworkTransport::QNetworkTransport()
     m_manager.setAutoDeleteReplies(false);
 
     m_tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    const QString bundle = qEnvironmentVariable("AWS_CA_BUNDLE");
-    if (!bundle.isEmpty()) {
-        QFile file(bundle);
-        const QList<QSslCertificate> extra = file.open(QIODevice::ReadOnly)
-                                                 ? QSslCertificate::fromDevice(&file, QSsl::Pem)
-                                                 : QList<QSslCertificate>{};
-        if (extra.isEmpty()) {
-            m_caBundleProblem = QStringLiteral("The CA bundle named by AWS_CA_BUNDLE (“%1”) "
-                                               "holds no readable PEM certificate.")
-                                    .arg(bundle);
-        } else {
-            m_tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
-        }
+    const CaBundle bundle = caBundleFromEnvironment();
+    m_caBundleProblem = bundle.problem;
+    if (!bundle.certificates.isEmpty()) {
+        m_tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + bundle.certificates);
     }
 }
 

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/foundation/error.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QSslCertificate>
+#include <optional>
+
+namespace tessera {
+
+// The certificate authorities named by AWS_CA_BUNDLE, read when a transport is made.
+struct CaBundle
+{
+    bool named = false;
+    QList<QSslCertificate> certificates;
+    // Set when the named file holds no readable certificate: every request then fails
+    // with it rather than silently trusting less (or more) than asked.
+    std::optional<QString> problem;
+};
+
+CaBundle caBundleFromEnvironment();
+
+// The failures every transport reports alike, so callers and users see one wording.
+TransportError requestTimedOutError();
+TransportError tlsHandshakeError(const QString &detail);
+TransportError connectionError(const QString &detail);
+
+// "Tessera/<version>", sent so the service's logs can tell our requests apart.
+QByteArray tesseraUserAgent();
+
+} // namespace tessera
