@@ -2,6 +2,8 @@
 
 #include "core/foundation/logging.h"
 
+#include <QTimer>
+
 namespace tessera {
 
 namespace {
@@ -78,6 +80,17 @@ ConnectionPool::takeLast(QList<std::shared_ptr<HttpConnection>> &list)
     return connection;
 }
 
+std::shared_ptr<HttpConnection>
+ConnectionPool::takeFirst(QList<std::shared_ptr<HttpConnection>> &list)
+{
+    if (list.isEmpty()) {
+        return nullptr;
+    }
+    auto connection = list.takeFirst();
+    connection->unpark();
+    return connection;
+}
+
 bool ConnectionPool::forget(HttpConnection *connection)
 {
     for (auto &list : m_idle) {
@@ -109,7 +122,8 @@ QCoro::Task<ConnectionPool::Lease> ConnectionPool::acquire(std::shared_ptr<Conne
             connection->abort();
         }
     }
-    if (auto prepared = self->takeLast(self->m_opening[key])) {
+    // The first opened is the furthest through its handshake.
+    if (auto prepared = self->takeFirst(self->m_opening[key])) {
         bool ready = false;
         try {
             QCoro::Task<void> handshake =
@@ -130,6 +144,11 @@ QCoro::Task<ConnectionPool::Lease> ConnectionPool::acquire(std::shared_ptr<Conne
     }
     if (self->m_shutDown) {
         throw CancelledError();
+    }
+    if (const auto deferred = self->m_deferred.find(key); deferred != self->m_deferred.end()) {
+        if (--*deferred <= 0) {
+            self->m_deferred.erase(deferred);
+        }
     }
     auto connection = self->open(endpoint);
     QCoro::Task<void> handshake = HttpConnection::waitUntilReady(connection, stallLimit, token);
@@ -155,13 +174,48 @@ void ConnectionPool::prepare(const ConnectionEndpoint &endpoint, int count)
         return;
     }
     const QString key = endpoint.key();
-    const int wanted = std::min(count, maxIdlePerEndpoint);
-    while (m_idle.value(key).size() + m_opening.value(key).size() < wanted) {
-        auto connection = open(endpoint);
-        // Unclaimed, it is closed like any idle connection.
-        connection->park(idleLimit);
-        m_opening[key].append(connection);
+    const qsizetype wanted = std::min(count, maxIdlePerEndpoint);
+    const qsizetype underway =
+        m_idle.value(key).size() + m_opening.value(key).size() + m_deferred.value(key);
+    const qsizetype needed = wanted - underway;
+    if (needed <= 0) {
+        return;
     }
+    if (underway > 0 || needed == 1) {
+        for (qsizetype i = 0; i < needed; ++i) {
+            openPrepared(endpoint);
+        }
+        return;
+    }
+    // Nothing to this endpoint is open yet, so the first request of the burst will wait
+    // for the first connection. Handshakes cost both ends real work: made all at once
+    // they would all finish late, so the others start once the first is ready and its
+    // request is on the way. A request that comes first opens its own connection in
+    // place of one of them.
+    const auto first = openPrepared(endpoint);
+    m_deferred[key] = needed - 1;
+    connect(
+        first.get(), &HttpConnection::becameReady, this,
+        [this, endpoint, key] {
+            QTimer::singleShot(0, this, [this, endpoint, key] {
+                for (qsizetype rest = m_deferred.take(key); rest > 0 && !m_shutDown; --rest) {
+                    openPrepared(endpoint);
+                }
+            });
+        },
+        Qt::SingleShotConnection);
+    connect(
+        first.get(), &HttpConnection::becameUnusable, this, [this, key] { m_deferred.remove(key); },
+        Qt::SingleShotConnection);
+}
+
+std::shared_ptr<HttpConnection> ConnectionPool::openPrepared(const ConnectionEndpoint &endpoint)
+{
+    auto connection = open(endpoint);
+    // Unclaimed, it is closed like any idle connection.
+    connection->park(idleLimit);
+    m_opening[endpoint.key()].append(connection);
+    return connection;
 }
 
 void ConnectionPool::shutDown()
@@ -175,6 +229,7 @@ void ConnectionPool::shutDown()
     }
     m_idle.clear();
     m_opening.clear();
+    m_deferred.clear();
 }
 
 } // namespace tessera

@@ -54,7 +54,8 @@ public:
     void release(const std::shared_ptr<HttpConnection> &connection,
                  const ConnectionEndpoint &endpoint);
 
-    // Opens connections until `count` are idle or opening for `endpoint`.
+    // Opens connections until `count` are idle or opening for `endpoint`. When none is,
+    // the first opens at once and the others once its handshake is done.
     void prepare(const ConnectionEndpoint &endpoint, int count);
 
     // Closes every connection; requests still waiting fail with CancelledError.
@@ -64,13 +65,17 @@ private:
     explicit ConnectionPool(const QSslConfiguration &tls);
 
     std::shared_ptr<HttpConnection> open(const ConnectionEndpoint &endpoint);
+    std::shared_ptr<HttpConnection> openPrepared(const ConnectionEndpoint &endpoint);
     std::shared_ptr<HttpConnection> takeLast(QList<std::shared_ptr<HttpConnection>> &list);
+    std::shared_ptr<HttpConnection> takeFirst(QList<std::shared_ptr<HttpConnection>> &list);
     // Drops the pool's reference; true when it was still being opened, unclaimed.
     bool forget(HttpConnection *connection);
 
     QSslConfiguration m_tls;
     QHash<QString, QList<std::shared_ptr<HttpConnection>>> m_idle;
     QHash<QString, QList<std::shared_ptr<HttpConnection>>> m_opening;
+    // Prepared connections that wait for the first one's handshake before they open.
+    QHash<QString, qsizetype> m_deferred;
     QList<std::weak_ptr<HttpConnection>> m_all;
     bool m_shutDown = false;
 };

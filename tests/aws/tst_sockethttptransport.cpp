@@ -361,6 +361,18 @@ private Q_SLOTS:
         QCOMPARE(server.acceptedConnections, 3);
     }
 
+    void preparedConnectionsOpenWithoutARequest()
+    {
+        TlsTestServer server;
+        QVERIFY(startAnswering(server));
+        SocketHttpTransport transport;
+        // The first opens alone; the others follow once its handshake is done.
+        transport.prepareConnections(server.url(QString()), 3);
+        QVERIFY(test::processEventsUntil([&] { return server.acceptedConnections == 3; }));
+        QVERIFY(sendBurst(transport, server.url(), 3));
+        QCOMPARE(server.acceptedConnections, 3);
+    }
+
     void destroyingTheTransportEndsRequestsInFlight()
     {
         TlsTestServer server;
