@@ -67,6 +67,10 @@ HttpConnection::HttpConnection(const QSslConfiguration &tls, const QNetworkProxy
     m_stallTimer.setSingleShot(true);
     m_idleTimer.setSingleShot(true);
 
+    // Requests and answers are single small writes that should leave at once, not wait
+    // for the peer's acknowledgement of the previous segment.
+    connect(&m_socket, &QSslSocket::connected, this,
+            [this] { m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     connect(&m_socket, &QSslSocket::encrypted, this, [this] {
         madeProgress();
         notifyChange();

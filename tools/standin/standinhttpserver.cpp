@@ -115,6 +115,9 @@ public:
         , m_server(server)
     {
         socket->setParent(this);
+        // An answer must leave at once, as a real service's would, not wait for the
+        // client to acknowledge the previous segment (which it may delay).
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QSslSocket::readyRead, this, &HttpConnection::readAvailable);
         connect(socket, &QSslSocket::disconnected, this, &QObject::deleteLater);
         connect(socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
