@@ -1,6 +1,6 @@
 #include "syncbench_client.h"
 
-#include "aws/networktransport.h"
+#include "aws/sockethttptransport.h"
 #include "core/accountstore.h"
 #include "processstats.h"
 #include "storage/inmemorykeychain.h"
@@ -114,8 +114,7 @@ int runSyncClient(int argc, char **argv)
 
     // Made here, after the driver set AWS_ENDPOINT_URL_SSO and AWS_CA_BUNDLE, as the
     // application's default session would be.
-    AccountStoreServices services{SystemClock::shared(), std::make_shared<QNetworkTransport>(),
-                                  settings};
+    AccountStoreServices services{SystemClock::shared(), defaultHttpTransport(), settings};
     AccountStore store(
         true, std::nullopt, TokenRefreshScheduler::system(), keychain, settings,
         [](const QUrl &) { return false; }, services);

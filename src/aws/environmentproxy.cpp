@@ -145,13 +145,4 @@ QNetworkProxy EnvironmentProxySettings::proxyFor(const QUrl &url) const
     return proxyFromSetting(setting);
 }
 
-EnvironmentProxyFactory::EnvironmentProxyFactory(EnvironmentProxySettings settings)
-    : m_settings(std::move(settings))
-{}
-
-QList<QNetworkProxy> EnvironmentProxyFactory::queryProxy(const QNetworkProxyQuery &query)
-{
-    return {m_settings.proxyFor(query.url())};
-}
-
 } // namespace tessera

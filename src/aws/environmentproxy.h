@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QNetworkProxy>
-#include <QNetworkProxyFactory>
 #include <QStringList>
 #include <functional>
 
@@ -34,17 +33,6 @@ private:
     QString m_httpsProxy;
     QString m_httpProxy;
     QStringList m_noProxy;
-};
-
-// A QNetworkProxyFactory answering from EnvironmentProxySettings.
-class EnvironmentProxyFactory final : public QNetworkProxyFactory
-{
-public:
-    explicit EnvironmentProxyFactory(EnvironmentProxySettings settings);
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override;
-
-private:
-    EnvironmentProxySettings m_settings;
 };
 
 } // namespace tessera

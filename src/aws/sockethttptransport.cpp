@@ -175,4 +175,10 @@ void SocketHttpTransport::prepareConnections(const QUrl &origin, int count)
     m_pool->prepare(endpointFor(origin), count);
 }
 
+std::shared_ptr<HttpTransport> defaultHttpTransport()
+{
+    static const std::shared_ptr<HttpTransport> transport = std::make_shared<SocketHttpTransport>();
+    return transport;
+}
+
 } // namespace tessera

@@ -44,4 +44,7 @@ private:
     std::optional<QString> m_caBundleProblem;
 };
 
+// The process-wide HTTPS session, made on first use (on the main thread).
+std::shared_ptr<HttpTransport> defaultHttpTransport();
+
 } // namespace tessera

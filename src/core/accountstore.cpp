@@ -1,6 +1,6 @@
 #include "core/accountstore.h"
 
-#include "aws/networktransport.h"
+#include "aws/sockethttptransport.h"
 #include "core/foundation/logging.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"

@@ -1,6 +1,6 @@
 // The account store against the stand-in for IAM Identity Center over real TLS: sign-in
 // approved through the verification page, a scheduled refresh, and a sync.
-#include "aws/networktransport.h"
+#include "aws/sockethttptransport.h"
 #include "core/accountstore.h"
 #include "core/foundation/manualclock.h"
 #include "standin.h"

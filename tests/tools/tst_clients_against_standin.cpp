@@ -2,8 +2,8 @@
 // users reach a private endpoint: AWS_ENDPOINT_URL_SSO_OIDC, AWS_ENDPOINT_URL_SSO and
 // AWS_CA_BUNDLE.
 
-#include "aws/networktransport.h"
 #include "aws/portalclient.h"
+#include "aws/sockethttptransport.h"
 #include "aws/ssooidc.h"
 #include "core/foundation/boundedconcurrency.h"
 #include "core/foundation/sleep.h"

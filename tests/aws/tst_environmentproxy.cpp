@@ -1,6 +1,4 @@
 #include "aws/environmentproxy.h"
-#include "aws/networktransport.h"
-#include "transportcontracttests.h"
 
 #include <QTest>
 
@@ -84,14 +82,5 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    return test::runTransportTests(
-        argc, argv, [] { return std::make_unique<QNetworkTransport>(); },
-        [&](const test::TestCertificates &) {
-            TestEnvironmentProxy proxies;
-            return QTest::qExec(&proxies, argc, argv);
-        });
-}
-
-#include "tst_networktransport.moc"
+QTEST_GUILESS_MAIN(TestEnvironmentProxy)
+#include "tst_environmentproxy.moc"
