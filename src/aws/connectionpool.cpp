@@ -220,6 +220,9 @@ std::shared_ptr<HttpConnection> ConnectionPool::openPrepared(const ConnectionEnd
 
 void ConnectionPool::shutDown()
 {
+    if (m_shutDown) {
+        return;
+    }
     m_shutDown = true;
     const auto all = m_all;
     for (const auto &entry : all) {

@@ -4,6 +4,8 @@
 #include "aws/transportsupport.h"
 #include "core/foundation/logging.h"
 
+#include <QCoreApplication>
+
 namespace tessera {
 
 namespace {
@@ -175,9 +177,35 @@ void SocketHttpTransport::prepareConnections(const QUrl &origin, int count)
     m_pool->prepare(endpointFor(origin), count);
 }
 
+void SocketHttpTransport::closeConnections()
+{
+    m_pool->shutDown();
+}
+
+namespace {
+std::shared_ptr<SocketHttpTransport> &defaultTransport()
+{
+    static std::shared_ptr<SocketHttpTransport> transport;
+    return transport;
+}
+
+// Sockets must close while the application object exists: Qt's TLS backend looks it up
+// as they do, long after static destruction would have taken it away.
+void closeDefaultTransportConnections()
+{
+    if (const auto &transport = defaultTransport()) {
+        transport->closeConnections();
+    }
+}
+} // namespace
+
 std::shared_ptr<HttpTransport> defaultHttpTransport()
 {
-    static const std::shared_ptr<HttpTransport> transport = std::make_shared<SocketHttpTransport>();
+    auto &transport = defaultTransport();
+    if (!transport) {
+        transport = std::make_shared<SocketHttpTransport>();
+        qAddPostRoutine(closeDefaultTransportConnections);
+    }
     return transport;
 }
 

@@ -31,6 +31,10 @@ public:
     QCoro::Task<HttpResponse> send(HttpRequest request, CancellationToken token) override;
     void prepareConnections(const QUrl &origin, int count) override;
 
+    // Closes every connection now; requests in flight fail with CancelledError, and so
+    // does every later request.
+    void closeConnections();
+
     // The bytes of `request` as sent on the wire, up to and including its body. Throws
     // TransportError (other) for a header that would break the framing.
     static QByteArray serialize(const HttpRequest &request);
