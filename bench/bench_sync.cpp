@@ -7,6 +7,12 @@
 // operation at --rate requests per second (the service allows 20; 100 keeps the run
 // short). Exits with 1 when any sync did not succeed, so a tiny run works as a smoke test.
 //
+// Columns beyond the figures themselves: "ms/round" is the wall time over the rounds the
+// bound counts; "hold ms" is how long the stand-in held a role listing's answer on average
+// (it aims its timers early by their usual lateness, so this stays at the latency asked
+// for); "CPU wait c/s" is the time the client and the stand-in waited for a CPU; "load1
+// b/a" is the load average before and after, so a run on a busy machine shows as such.
+//
 // The stand-in runs in this process; each sync runs in a child process (this program with
 // --run-client) so that its CPU time and peak memory are the client's alone. Setting
 // BENCH_SYNC_CLIENT_WRAPPER (e.g. to valgrind) runs that child under the named program.
