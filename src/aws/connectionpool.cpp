@@ -1,5 +1,6 @@
 #include "aws/connectionpool.h"
 
+#include "core/foundation/deletelater.h"
 #include "core/foundation/logging.h"
 
 #include <QTimer>
@@ -7,11 +8,6 @@
 namespace tessera {
 
 namespace {
-
-struct DeleteLater
-{
-    void operator()(QObject *object) const { object->deleteLater(); }
-};
 
 bool removeConnection(QList<std::shared_ptr<HttpConnection>> &list, HttpConnection *connection)
 {
@@ -34,7 +30,7 @@ QString ConnectionEndpoint::key() const
 
 std::shared_ptr<ConnectionPool> ConnectionPool::create(const QSslConfiguration &tls)
 {
-    return std::shared_ptr<ConnectionPool>(new ConnectionPool(tls), DeleteLater());
+    return sharedDeletedLater(new ConnectionPool(tls));
 }
 
 ConnectionPool::ConnectionPool(const QSslConfiguration &tls)
@@ -69,24 +65,13 @@ std::shared_ptr<HttpConnection> ConnectionPool::open(const ConnectionEndpoint &e
     return connection;
 }
 
-std::shared_ptr<HttpConnection>
-ConnectionPool::takeLast(QList<std::shared_ptr<HttpConnection>> &list)
+std::shared_ptr<HttpConnection> ConnectionPool::take(QList<std::shared_ptr<HttpConnection>> &list,
+                                                     End end)
 {
     if (list.isEmpty()) {
         return nullptr;
     }
-    auto connection = list.takeLast();
-    connection->unpark();
-    return connection;
-}
-
-std::shared_ptr<HttpConnection>
-ConnectionPool::takeFirst(QList<std::shared_ptr<HttpConnection>> &list)
-{
-    if (list.isEmpty()) {
-        return nullptr;
-    }
-    auto connection = list.takeFirst();
+    auto connection = end == End::newest ? list.takeLast() : list.takeFirst();
     connection->unpark();
     return connection;
 }
@@ -115,7 +100,7 @@ QCoro::Task<ConnectionPool::Lease> ConnectionPool::acquire(std::shared_ptr<Conne
     const QString key = endpoint.key();
     if (mayReuse) {
         // The most recently used first: the least likely to have been dropped by the server.
-        while (auto connection = self->takeLast(self->m_idle[key])) {
+        while (auto connection = self->take(self->m_idle[key], End::newest)) {
             if (connection->isReady()) {
                 co_return Lease{connection, true};
             }
@@ -123,7 +108,7 @@ QCoro::Task<ConnectionPool::Lease> ConnectionPool::acquire(std::shared_ptr<Conne
         }
     }
     // The first opened is the furthest through its handshake.
-    if (auto prepared = self->takeFirst(self->m_opening[key])) {
+    if (auto prepared = self->take(self->m_opening[key], End::oldest)) {
         bool ready = false;
         try {
             QCoro::Task<void> handshake =

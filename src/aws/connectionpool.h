@@ -66,8 +66,13 @@ private:
 
     std::shared_ptr<HttpConnection> open(const ConnectionEndpoint &endpoint);
     std::shared_ptr<HttpConnection> openPrepared(const ConnectionEndpoint &endpoint);
-    std::shared_ptr<HttpConnection> takeLast(QList<std::shared_ptr<HttpConnection>> &list);
-    std::shared_ptr<HttpConnection> takeFirst(QList<std::shared_ptr<HttpConnection>> &list);
+    enum class End
+    {
+        oldest,
+        newest
+    };
+    // Takes a connection from one end of `list` and stops its idle countdown.
+    std::shared_ptr<HttpConnection> take(QList<std::shared_ptr<HttpConnection>> &list, End end);
     // Drops the pool's reference; true when it was still being opened, unclaimed.
     bool forget(HttpConnection *connection);
 

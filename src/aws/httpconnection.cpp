@@ -2,6 +2,7 @@
 
 #include "aws/httpresponseparser.h"
 #include "aws/transportsupport.h"
+#include "core/foundation/deletelater.h"
 
 #include <algorithm>
 #include <limits>
@@ -9,11 +10,6 @@
 namespace tessera {
 
 namespace {
-
-struct DeleteLater
-{
-    void operator()(QObject *object) const { object->deleteLater(); }
-};
 
 // Ties a wait to the token: cancelling aborts the connection at once.
 class CancellationHook
@@ -56,7 +52,7 @@ private:
 std::shared_ptr<HttpConnection> HttpConnection::create(const QSslConfiguration &tls,
                                                        const QNetworkProxy &proxy)
 {
-    return std::shared_ptr<HttpConnection>(new HttpConnection(tls, proxy), DeleteLater());
+    return sharedDeletedLater(new HttpConnection(tls, proxy));
 }
 
 HttpConnection::HttpConnection(const QSslConfiguration &tls, const QNetworkProxy &proxy)
