@@ -1,8 +1,8 @@
 // Quick Search keystroke cost: a large organization's account list ranked after every
 // letter typed, as the panel does. Prints the time per keystroke (median, 99th percentile,
 // worst) and the heap allocations made per keystroke.
-#include "core/accountstore.h"
-#include "core/foundation/manualclock.h"
+#include "accounts/accountstore.h"
+#include "foundation/manualclock.h"
 #include "quicksearch/quickswitchermodel.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"

@@ -1,6 +1,6 @@
 #include "app/tesseraapp.h"
 
-#include "core/foundation/logging.h"
+#include "foundation/logging.h"
 #include "platform/clipboard.h"
 #include "platform/secretstore.h"
 #include "platform/urlopener.h"

@@ -1,6 +1,6 @@
 #include "aws/adaptiveratelimiter.h"
 
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/foundation/cancellation.h"
-#include "core/foundation/clock.h"
+#include "foundation/cancellation.h"
+#include "foundation/clock.h"
 
 #include <QCoroTask>
 #include <memory>

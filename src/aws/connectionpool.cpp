@@ -1,7 +1,7 @@
 #include "aws/connectionpool.h"
 
-#include "core/foundation/deletelater.h"
-#include "core/foundation/logging.h"
+#include "foundation/deletelater.h"
+#include "foundation/logging.h"
 
 #include <QTimer>
 

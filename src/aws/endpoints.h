@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 
 #include <QString>
 #include <QUrl>

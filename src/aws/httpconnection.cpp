@@ -2,7 +2,7 @@
 
 #include "aws/httpresponseparser.h"
 #include "aws/transportsupport.h"
-#include "core/foundation/deletelater.h"
+#include "foundation/deletelater.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "aws/httptransport.h"
-#include "core/foundation/asyncevent.h"
-#include "core/foundation/cancellation.h"
-#include "core/foundation/error.h"
+#include "foundation/asyncevent.h"
+#include "foundation/cancellation.h"
+#include "foundation/error.h"
 
 #include <QNetworkProxy>
 #include <QObject>

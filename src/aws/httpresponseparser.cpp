@@ -1,6 +1,6 @@
 #include "aws/httpresponseparser.h"
 
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/foundation/cancellation.h"
+#include "foundation/cancellation.h"
 
 #include <QByteArray>
 #include <QCoroTask>

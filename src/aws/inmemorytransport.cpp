@@ -1,6 +1,6 @@
 #include "aws/inmemorytransport.h"
 
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 
 namespace tessera {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "aws/httptransport.h"
-#include "core/foundation/clock.h"
+#include "foundation/clock.h"
 
 #include <QList>
 #include <deque>

@@ -2,7 +2,7 @@
 
 #include "aws/httptransport.h"
 #include "aws/portalretry.h"
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 
 #include <QJsonObject>
 #include <QList>

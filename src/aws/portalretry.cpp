@@ -1,6 +1,6 @@
 #include "aws/portalretry.h"
 
-#include "core/foundation/logging.h"
+#include "foundation/logging.h"
 
 #include <QLocale>
 #include <algorithm>

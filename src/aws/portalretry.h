@@ -2,7 +2,7 @@
 
 #include "aws/adaptiveratelimiter.h"
 #include "aws/httptransport.h"
-#include "core/foundation/clock.h"
+#include "foundation/clock.h"
 
 #include <QDateTime>
 #include <functional>

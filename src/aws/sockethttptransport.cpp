@@ -2,7 +2,7 @@
 
 #include "aws/connectionpool.h"
 #include "aws/transportsupport.h"
-#include "core/foundation/logging.h"
+#include "foundation/logging.h"
 
 #include <QCoreApplication>
 

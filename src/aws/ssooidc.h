@@ -1,8 +1,8 @@
 #pragma once
 
 #include "aws/httptransport.h"
-#include "core/foundation/clock.h"
-#include "core/foundation/error.h"
+#include "foundation/clock.h"
+#include "foundation/error.h"
 
 #include <QString>
 #include <QStringList>

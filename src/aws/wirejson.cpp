@@ -1,6 +1,6 @@
 #include "aws/wirejson.h"
 
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>

@@ -1,5 +1,5 @@
 #include "awsconfig/awsconfigmanager.h"
-#include "core/foundation/logging.h"
+#include "foundation/logging.h"
 #include "storage/supportfiles.h"
 
 #include <QJsonDocument>

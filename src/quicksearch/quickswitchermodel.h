@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/accountstore.h"
-#include "core/foundation/clock.h"
-#include "core/foundation/taskhandle.h"
+#include "accounts/accountstore.h"
+#include "foundation/clock.h"
+#include "foundation/taskhandle.h"
 #include "quicksearch/accountsearch.h"
 #include "quicksearch/quickswitchertypes.h"
 

@@ -1,7 +1,7 @@
 // Everything that changes Quick Search's state: keys, the action menu and its actions, the
 // pickers, going back, and flash messages.
-#include "core/foundation/error.h"
-#include "core/foundation/logging.h"
+#include "foundation/error.h"
+#include "foundation/logging.h"
 #include "quicksearch/localizedtext.h"
 #include "quicksearch/quickswitchermodel.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "aws/catalog/consolecatalog.h"
+#include "catalog/consolecatalog.h"
 #include "storage/records.h"
 
 #include <QMetaType>

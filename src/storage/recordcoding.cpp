@@ -1,6 +1,6 @@
 #include "storage/recordcoding.h"
 
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 #include "storage/dates.h"
 #include "storage/orderedjson.h"
 

@@ -1,6 +1,6 @@
 #include "storage/records.h"
 
-#include "aws/catalog/consolecatalog.h"
+#include "catalog/consolecatalog.h"
 
 #include <QSet>
 

@@ -38,7 +38,7 @@ inline constexpr auto organizationFileName = "organization.json";
 
 } // namespace tessera
 
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 
 namespace tessera {
 class FileError : public Error

@@ -1,6 +1,6 @@
 #include "ui/accountrow.h"
 
-#include "core/accountstore.h"
+#include "accounts/accountstore.h"
 #include "ui/icons.h"
 
 #include <QContextMenuEvent>

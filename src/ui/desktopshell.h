@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/accountstore.h"
+#include "accounts/accountstore.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "ui/onboardingvalidation.h"
 
-#include "aws/catalog/consolecatalog.h"
+#include "catalog/consolecatalog.h"
 #include "storage/settings.h"
 
 #include <QUrl>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "aws/inmemorytransport.h"
-#include "core/foundation/error.h"
-#include "core/foundation/manualclock.h"
-#include "core/foundation/taskhandle.h"
+#include "foundation/error.h"
+#include "foundation/manualclock.h"
+#include "foundation/taskhandle.h"
 
 #include <QByteArray>
 #include <optional>

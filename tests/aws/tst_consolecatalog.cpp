@@ -1,4 +1,4 @@
-#include "aws/catalog/consolecatalog.h"
+#include "catalog/consolecatalog.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
 #include "aws/httpresponseparser.h"
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 
 #include <QTest>
 

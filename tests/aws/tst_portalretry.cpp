@@ -1,7 +1,7 @@
 #include "aws/adaptiveratelimiter.h"
 #include "aws/portalclient.h"
 #include "clienttestsupport.h"
-#include "core/foundation/boundedconcurrency.h"
+#include "foundation/boundedconcurrency.h"
 #include "support/testsupport.h"
 
 #include <QTest>

@@ -1,5 +1,5 @@
 // The clean-up every organization read from disk goes through.
-#include "aws/catalog/consolecatalog.h"
+#include "catalog/consolecatalog.h"
 #include "storage/recordcoding.h"
 
 #include <QTest>

@@ -1,5 +1,5 @@
 // JSON encodings of the persistent records.
-#include "core/foundation/error.h"
+#include "foundation/error.h"
 #include "storage/dates.h"
 #include "storage/recordcoding.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/accountstore.h"
-#include "core/foundation/manualclock.h"
+#include "accounts/accountstore.h"
+#include "foundation/manualclock.h"
 #include "storage/inmemorykeychain.h"
 
 #include <QUrl>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/foundation/taskhandle.h"
+#include "foundation/taskhandle.h"
 
 #include <QCoroTask>
 #include <QTest>

@@ -5,8 +5,8 @@
 #include "aws/portalclient.h"
 #include "aws/sockethttptransport.h"
 #include "aws/ssooidc.h"
-#include "core/foundation/boundedconcurrency.h"
-#include "core/foundation/sleep.h"
+#include "foundation/boundedconcurrency.h"
+#include "foundation/sleep.h"
 #include "standin.h"
 #include "support/testsupport.h"
 

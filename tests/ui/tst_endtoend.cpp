@@ -1,6 +1,6 @@
 // A new user's first minutes against the local identity center over TLS: onboarding,
 // sign-in, the first sync, and a role's console opened from the panel.
-#include "core/accountstore.h"
+#include "accounts/accountstore.h"
 #include "standin.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"

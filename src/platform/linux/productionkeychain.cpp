@@ -1,4 +1,4 @@
-#include "core/foundation/logging.h"
+#include "foundation/logging.h"
 #include "platform/secretstore.h"
 #include "storage/filekeychain.h"
 

@@ -1,4 +1,4 @@
-#include "core/foundation/logging.h"
+#include "foundation/logging.h"
 #include "platform/secretstore.h"
 
 // GLib's headers use "signals" and "slots" as identifiers; the build defines

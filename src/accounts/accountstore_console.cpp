@@ -1,0 +1,56 @@
+// Console regions per account and the access portal's console deep links.
+#include "catalog/consolelink.h"
+#include "accounts/accountstore.h"
+#include "storage/settings.h"
+
+#include <QCoreApplication>
+
+namespace tessera {
+
+QString AccountStore::consoleRegionForAccount(const QString &accountId) const
+{
+    const auto &organization = m_organization;
+    const auto override = organization.accountConsoleRegions.constFind(accountId);
+    const std::optional<QString> first = override != organization.accountConsoleRegions.cend()
+                                             ? std::optional(override.value())
+                                             : std::nullopt;
+    const QSet<QString> disabled(organization.disabledConsoleRegionIds.cbegin(),
+                                 organization.disabledConsoleRegionIds.cend());
+    return resolveConsoleRegion(first, configuredDefaultConsoleRegion(*m_defaults),
+                                configuredSSORegion(*m_defaults), disabled);
+}
+
+std::optional<QUrl> AccountStore::consoleLink(const AWSAccount &account, const QString &roleName,
+                                              const std::optional<ConsoleService> &service) const
+{
+    const ConsoleService &target = service ? *service : consoleHome();
+    const auto destination = target.urlForRegion(consoleRegionForAccount(account.accountId));
+    if (!destination) {
+        return std::nullopt;
+    }
+    return consoleDeepLink(normalizedStartURL(*m_defaults), account.accountId, roleName,
+                           *destination);
+}
+
+bool AccountStore::openConsole(const AWSAccount &account, const QString &roleName,
+                               const std::optional<ConsoleService> &service)
+{
+    if (!isUsableStartURL(normalizedStartURL(*m_defaults))) {
+        setErrorMessage(QStringLiteral("Set your access portal URL in Settings first."));
+        return false;
+    }
+    const auto link = consoleLink(account, roleName, service);
+    if (!link) {
+        setErrorMessage(QStringLiteral("Could not create the AWS console link."));
+        return false;
+    }
+    setErrorMessage(std::nullopt);
+    if (!m_openURL || !m_openURL(*link)) {
+        //: Shown when the desktop refused to open the console link in a browser.
+        setErrorMessage(qtTrId("Tessera could not open the AWS console link."));
+        return false;
+    }
+    return true;
+}
+
+} // namespace tessera

@@ -1,0 +1,283 @@
+// Sign-in, session rules and sign-out.
+#include "aws/ssooidc.h"
+#include "accounts/accountstore.h"
+#include "foundation/logging.h"
+#include "storage/settings.h"
+
+namespace tessera {
+
+namespace {
+const QString startURLMissingMessage =
+    QStringLiteral("Set your access portal URL in Settings first.");
+const QString invalidVerificationURLMessage =
+    QStringLiteral("AWS returned an invalid verification URL.");
+const QString browserFailedMessage = QStringLiteral(
+    "Tessera could not open the AWS verification page. Use the link below to continue.");
+const QString settingsChangedMessage =
+    QStringLiteral("Start URL or region changed — sign in again.");
+const QString sessionEndedMessage =
+    QStringLiteral("SSO session ended — sign in again to sync. Session length is set by your org.");
+
+// QUrl lower-cases the scheme it parses, so "HTTPS://…" would pass a check of scheme()
+// alone; the scheme must be exactly "https" as typed.
+std::optional<QUrl> parseHTTPSURL(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || !text.startsWith(QLatin1String("https:"))) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+QDateTime dateFromUnixSeconds(double seconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(seconds * 1000.0), Qt::UTC);
+}
+} // namespace
+
+void AccountStore::signIn()
+{
+    if (m_signInTask) {
+        m_signInTask->cancel();
+    }
+    setErrorMessage(std::nullopt);
+    setBrowserFallbackURL(std::nullopt);
+
+    const QString startUrl = normalizedStartURL(*m_defaults);
+    if (!parseHTTPSURL(startUrl)) {
+        setErrorMessage(startURLMissingMessage);
+        return;
+    }
+    const QString region = configuredSSORegion(*m_defaults);
+
+    const quint64 serial = ++m_signInSerial;
+    auto handle = startTask<void>(
+        [store = QPointer<AccountStore>(this), region, startUrl](CancellationToken token) {
+            return runSignIn(store, region, startUrl, std::move(token));
+        });
+    // A task that never suspended has already ended and cleared its own handle.
+    if (!handle.isFinished() && m_signInSerial == serial) {
+        m_signInTask = handle;
+    }
+}
+
+QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString region,
+                                          QString startUrl, CancellationToken token)
+{
+    const quint64 serial = store->m_signInSerial;
+    const SSOOIDC client(region, store->m_transport, OIDCPollingClock::fromClock(store->m_clock));
+    std::exception_ptr failure;
+    try {
+        std::optional<ClientRegistration> registration = store->m_clientRegistration;
+        if (!registration || store->now() >= registration->expiresAt ||
+            registration->region != configuredSSORegion(*store->m_defaults)) {
+            const RegisterResponse registered = co_await client.registerClient(token);
+            if (!isAlive(store)) {
+                co_return;
+            }
+            token.throwIfCancelled();
+            registration =
+                ClientRegistration{registered.clientId, registered.clientSecret,
+                                   dateFromUnixSeconds(registered.clientSecretExpiresAt), region};
+            store->m_keychain.save(*registration, QLatin1String(keychainClientAccount));
+            store->m_clientRegistration = registration;
+        }
+
+        const DeviceAuthResponse authorization = co_await client.startDeviceAuthorization(
+            registration->clientId, registration->clientSecret, startUrl, token);
+        if (!isAlive(store)) {
+            co_return;
+        }
+        token.throwIfCancelled();
+        SSOOIDC::validatedPollingInterval(authorization);
+        store->setSession(AccountStoreSession::signingIn(authorization.userCode));
+        store->openVerificationURL(authorization.verificationUriComplete);
+
+        const TokenResponse granted = co_await client.pollForToken(
+            authorization, registration->clientId, registration->clientSecret, token);
+        if (!isAlive(store)) {
+            co_return;
+        }
+        token.throwIfCancelled();
+        const SSOToken fresh{granted.accessToken, granted.refreshToken,
+                             store->now().addSecs(granted.expiresIn), region, startUrl};
+        store->m_keychain.save(fresh, QLatin1String(keychainTokenAccount));
+        store->applyToken(fresh);
+        store->setBrowserFallbackURL(std::nullopt);
+        store->setSession(AccountStoreSession::signedIn());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        if (isAlive(store)) {
+            store->finishFailedSignIn(serial, failure);
+        }
+        co_return;
+    }
+
+    co_await store->sync();
+    if (isAlive(store)) {
+        store->finishSignIn(serial);
+    }
+}
+
+void AccountStore::finishFailedSignIn(quint64 serial, std::exception_ptr failure)
+{
+    // A sign-in that was replaced leaves the session, the message and the link to the one
+    // that replaced it.
+    if (serial != m_signInSerial) {
+        return;
+    }
+    setBrowserFallbackURL(std::nullopt);
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CancelledError &) {
+        setSession(m_token ? AccountStoreSession::signedIn() : AccountStoreSession::signedOut());
+    } catch (...) {
+        if (m_token && isTokenUsable(*m_token)) {
+            setSession(AccountStoreSession::signedIn());
+        } else {
+            setSession(AccountStoreSession::signedOut());
+        }
+        try {
+            std::rethrow_exception(failure);
+        } catch (const KeychainError &error) {
+            qCCritical(lcPersistence).noquote()
+                << "Keychain operation failed:" << error.description();
+        } catch (...) {
+        }
+        setErrorMessage(describeException(failure));
+    }
+    finishSignIn(serial);
+}
+
+void AccountStore::finishSignIn(quint64 serial)
+{
+    if (serial == m_signInSerial) {
+        m_signInTask.reset();
+    }
+}
+
+void AccountStore::cancelSignIn()
+{
+    setBrowserFallbackURL(std::nullopt);
+    if (m_signInTask) {
+        m_signInTask->cancel();
+    }
+}
+
+void AccountStore::signOut()
+{
+    setBrowserFallbackURL(std::nullopt);
+    if (m_signInTask) {
+        m_signInTask->cancel();
+    }
+    m_syncTask.cancel();
+    if (m_accessTokenRefresh) {
+        m_accessTokenRefresh->task.cancel();
+        m_accessTokenRefresh.reset();
+    }
+    clearStoredToken();
+    setSession(AccountStoreSession::signedOut());
+}
+
+bool AccountStore::openVerificationURL(const QString &text)
+{
+    setBrowserFallbackURL(std::nullopt);
+    const std::optional<QUrl> url = parseHTTPSURL(text);
+    if (!url) {
+        setErrorMessage(invalidVerificationURLMessage);
+        return false;
+    }
+    if (m_openURL && m_openURL(*url)) {
+        return true;
+    }
+    setBrowserFallbackURL(*url);
+    setErrorMessage(browserFailedMessage);
+    return false;
+}
+
+QCoro::Task<std::optional<QString>> AccountStore::validAccessToken()
+{
+    if (!m_token) {
+        setSession(AccountStoreSession::signedOut());
+        co_return std::nullopt;
+    }
+    if (m_token->startUrl != normalizedStartURL(*m_defaults) ||
+        m_token->region != configuredSSORegion(*m_defaults)) {
+        const bool deleted = clearStoredToken();
+        setSession(AccountStoreSession::signedOut());
+        if (deleted) {
+            setErrorMessage(settingsChangedMessage);
+        }
+        co_return std::nullopt;
+    }
+    if (now() < m_token->expiresAt) {
+        co_return currentAccessToken();
+    }
+
+    const QPointer<AccountStore> self(this);
+    const SSOToken expired = *m_token;
+    const bool refreshed = co_await refreshAccessToken();
+    if (!isAlive(self)) {
+        co_return std::nullopt;
+    }
+    if (refreshed && m_token) {
+        co_return currentAccessToken();
+    }
+    if (m_token && *m_token != expired) {
+        // A sign-in replaced the token while the refresh ran; judge the new one instead
+        // of ending the session it just started.
+        co_return co_await validAccessToken();
+    }
+    // Without a token someone else (sign-out, another expiry) has already ended the
+    // session while the refresh ran; ending it again would only replace their message.
+    if (m_token) {
+        expireSession();
+    }
+    co_return std::nullopt;
+}
+
+std::optional<QString> AccountStore::currentAccessToken() const
+{
+    // A copy on purpose: QCoro's co_return moves from an lvalue it is given, which would
+    // empty the held token.
+    return std::optional<QString>(m_token->accessToken);
+}
+
+void AccountStore::applyToken(std::optional<SSOToken> token)
+{
+    ++m_tokenGeneration;
+    m_token = std::move(token);
+    setTokenExpiresAt(m_token ? std::optional(m_token->expiresAt) : std::nullopt);
+    setHasRefreshToken(m_token && m_token->refreshToken.has_value());
+    scheduleProactiveRefresh();
+}
+
+bool AccountStore::clearStoredToken()
+{
+    bool deleted = true;
+    try {
+        m_keychain.remove(QLatin1String(keychainTokenAccount));
+    } catch (const Error &error) {
+        reportKeychainFailure(error);
+        deleted = false;
+    }
+    applyToken(std::nullopt);
+    return deleted;
+}
+
+void AccountStore::expireSession()
+{
+    if (m_accessTokenRefresh) {
+        m_accessTokenRefresh->task.cancel();
+        m_accessTokenRefresh.reset();
+    }
+    const bool deleted = clearStoredToken();
+    setSession(AccountStoreSession::signedOut());
+    if (deleted) {
+        setErrorMessage(sessionEndedMessage);
+    }
+}
+
+} // namespace tessera

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "accounts/accountstore.h"
+#include "fakeidentitycenter.h"
+#include "storage/inmemorykeychain.h"
+#include "storage/settings.h"
+
+#include <QTemporaryDir>
+#include <memory>
+#include <vector>
+
+namespace tessera::test {
+
+inline constexpr auto harnessStartURL = "https://example.awsapps.com/start";
+inline constexpr auto harnessRegion = "us-east-1";
+
+// Everything an account store needs, faked: a manual clock behind every wait, the
+// in-memory identity center, secure store and settings, and a private data folder.
+// Fields are declared so that the store goes first when the harness is destroyed.
+struct StoreHarness
+{
+    StoreHarness();
+    ~StoreHarness();
+
+    // Builds the store the way the application does, from what the fakes now hold.
+    AccountStore &makeStore();
+
+    SSOToken tokenExpiringIn(double seconds, bool withRefreshToken = true) const;
+    ClientRegistration registration(const QString &region = QLatin1String(harnessRegion),
+                                    double expiresInSeconds = 86400) const;
+    // Puts a record into the secure store as a previous run would have left it.
+    void storeToken(const SSOToken &token);
+    void storeRegistration(const ClientRegistration &registration);
+    // A valid registration and a token with a refresh token, as a finished sign-in leaves.
+    void storeSignIn(double tokenExpiresIn, bool withRefreshToken = true);
+    std::optional<SSOToken> storedToken() const;
+    std::optional<ClientRegistration> storedRegistration() const;
+
+    QTemporaryDir dataHome;
+    std::shared_ptr<ManualClock> clock;
+    std::shared_ptr<FakeIdentityCenter> service;
+    InMemoryKeychainStore keychainStore;
+    std::shared_ptr<InMemorySettingsStore> settings;
+    std::shared_ptr<InMemorySettingsStore> profileSettings;
+    std::shared_ptr<std::vector<std::chrono::milliseconds>> refreshSleeps;
+    QList<QUrl> openedURLs;
+    bool browserOpens = true;
+    std::unique_ptr<AccountStore> store;
+};
+
+} // namespace tessera::test

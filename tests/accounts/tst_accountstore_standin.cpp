@@ -1,0 +1,129 @@
+// The account store against the stand-in for IAM Identity Center over real TLS: sign-in
+// approved through the verification page, a scheduled refresh, and a sync.
+#include "aws/sockethttptransport.h"
+#include "accounts/accountstore.h"
+#include "foundation/manualclock.h"
+#include "standin.h"
+#include "storage/inmemorykeychain.h"
+#include "storage/settings.h"
+#include "support/testsupport.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace tessera;
+using namespace tessera::standin;
+using namespace std::chrono_literals;
+
+namespace {
+const QString region = QStringLiteral("us-east-1");
+
+// What a user does in the browser: load the verification page and press Approve.
+QCoro::Task<void> approveInBrowser(std::shared_ptr<HttpTransport> transport, QUrl page,
+                                   std::shared_ptr<bool> approved)
+{
+    HttpRequest load;
+    load.url = page;
+    const HttpResponse shown = co_await transport->send(load, CancellationToken{});
+    const QRegularExpressionMatch code =
+        QRegularExpression(QStringLiteral("name=\"user_code\" value=\"([^\"]+)\""))
+            .match(QString::fromUtf8(shown.body));
+    if (!code.hasMatch()) {
+        co_return;
+    }
+    HttpRequest press;
+    press.method = "POST";
+    press.url = page.resolved(QUrl(QStringLiteral("/device")));
+    press.headers = {{"Content-Type", "application/x-www-form-urlencoded"}};
+    press.body = "user_code=" + QUrl::toPercentEncoding(code.captured(1)) + "&decision=approve";
+    const HttpResponse decided = co_await transport->send(press, CancellationToken{});
+    *approved = decided.status == 200;
+}
+} // namespace
+
+class TestAccountStoreAgainstStandIn : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dataHome.isValid());
+        qputenv("XDG_DATA_HOME", m_dataHome.path().toLocal8Bit());
+        StandInOptions options;
+        options.accounts = generateAccounts(9, 3);
+        options.accessTokenLifetime = 60s;
+        options.pollingIntervalSeconds = 1;
+        m_standIn = std::make_unique<StandIn>(options);
+        QString error;
+        QVERIFY2(m_standIn->start(&error), qPrintable(error));
+        for (const auto &[name, value] : m_standIn->clientEnvironment()) {
+            qputenv(name.constData(), value);
+        }
+    }
+
+    void signInRefreshAndSync()
+    {
+        auto settings = std::make_shared<InMemorySettingsStore>();
+        registerTesseraDefaults(*settings);
+        settings->setString(key(settingskey::startUrl), m_standIn->startUrl().toString());
+        settings->setString(key(settingskey::ssoRegion), region);
+        InMemoryKeychainStore secrets;
+        auto refreshClock = std::make_shared<ManualClock>();
+        const std::shared_ptr<HttpTransport> transport = defaultHttpTransport();
+        auto approved = std::make_shared<bool>(false);
+        QList<QUrl> opened;
+        OpenURLFunction browser = [&](const QUrl &url) {
+            opened << url;
+            startTask<void>([transport, url, approved](CancellationToken) {
+                return approveInBrowser(transport, url, approved);
+            });
+            return true;
+        };
+        AccountStore store(true, std::nullopt, TokenRefreshScheduler::fromClock(refreshClock),
+                           Keychain(secrets.operations()), settings, browser,
+                           AccountStoreServices{SystemClock::shared(), transport, settings});
+
+        store.signIn();
+        QVERIFY(test::processEventsUntil([&] { return !store.isSignInRunning(); }, 60000));
+        QVERIFY(*approved);
+        QCOMPARE(opened.size(), 1);
+        QVERIFY(opened.first().toString().startsWith(m_standIn->baseUrl().toString()));
+        QVERIFY2(!store.errorMessage(), qPrintable(store.errorMessageOrEmpty()));
+        QVERIFY(store.session().isSignedIn());
+        QVERIFY(store.hasRefreshToken());
+        const Keychain keychain(secrets.operations());
+        const auto signedInToken = keychain.load<SSOToken>(QLatin1String(keychainTokenAccount));
+        QCOMPARE(signedInToken, store.token());
+        QVERIFY(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount)));
+        QCOMPARE(store.accounts().size(), 9);
+        QVERIFY(store.lastSync());
+
+        // A one-minute token is refreshed 15 seconds after it arrived.
+        refreshClock->advance(15s);
+        QVERIFY(test::processEventsUntil(
+            [&] { return store.token() && store.token() != signedInToken; }, 30000));
+        const auto refreshed = keychain.load<SSOToken>(QLatin1String(keychainTokenAccount));
+        QCOMPARE(refreshed, store.token());
+        QVERIFY(refreshed->accessToken != signedInToken->accessToken);
+        QVERIFY(refreshed->refreshToken);
+        QCOMPARE(m_standIn->requests(StandInOperation::createToken).last().status, 200);
+
+        // The old access token is no longer needed; the new one lists the accounts.
+        m_standIn->clearRequestLog();
+        test::waitFor(store.sync(), 60000);
+        QVERIFY2(!store.errorMessage(), qPrintable(store.errorMessageOrEmpty()));
+        const auto listings = m_standIn->requests(StandInOperation::listAccounts);
+        QVERIFY(!listings.isEmpty());
+        QCOMPARE(QString::fromUtf8(listings.first().header("x-amz-sso_bearer_token")),
+                 refreshed->accessToken);
+        QCOMPARE(store.accounts().size(), 9);
+    }
+
+private:
+    QTemporaryDir m_dataHome;
+    std::unique_ptr<StandIn> m_standIn;
+};
+
+QTEST_GUILESS_MAIN(TestAccountStoreAgainstStandIn)
+#include "tst_accountstore_standin.moc"
