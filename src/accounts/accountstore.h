@@ -1,7 +1,7 @@
 #pragma once
 
-#include "catalog/consolecatalog.h"
 #include "aws/httptransport.h"
+#include "catalog/consolecatalog.h"
 #include "foundation/clock.h"
 #include "foundation/singleflight.h"
 #include "foundation/taskhandle.h"

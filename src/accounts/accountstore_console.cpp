@@ -1,6 +1,6 @@
 // Console regions per account and the access portal's console deep links.
-#include "catalog/consolelink.h"
 #include "accounts/accountstore.h"
+#include "catalog/consolelink.h"
 #include "storage/settings.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Proactive token refresh, its retries and the expiry step.
-#include "aws/ssooidc.h"
 #include "accounts/accountstore.h"
+#include "aws/ssooidc.h"
 
 #include <algorithm>
 

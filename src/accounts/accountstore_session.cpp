@@ -1,6 +1,6 @@
 // Sign-in, session rules and sign-out.
-#include "aws/ssooidc.h"
 #include "accounts/accountstore.h"
+#include "aws/ssooidc.h"
 #include "foundation/logging.h"
 #include "storage/settings.h"
 

@@ -1,7 +1,7 @@
 // Account sync and the auto-sync timer.
+#include "accounts/accountstore.h"
 #include "aws/portalclient.h"
 #include "awsconfig/profileautoupdate.h"
-#include "accounts/accountstore.h"
 #include "foundation/boundedconcurrency.h"
 #include "foundation/logging.h"
 #include "storage/settings.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "aws/httptransport.h"
 #include "accounts/accountstore.h"
+#include "aws/httptransport.h"
 #include "foundation/error.h"
 #include "foundation/manualclock.h"
 #include "storage/inmemorykeychain.h"
