@@ -108,6 +108,13 @@ void TesseraApp::handleReopen()
     }
 }
 
+void TesseraApp::showSettings()
+{
+    if (m_shell) {
+        m_shell->showSettings();
+    }
+}
+
 QString TesseraApp::loadedStateSummary() const
 {
     const AccountStore &store = *m_store;
