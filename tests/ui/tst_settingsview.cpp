@@ -381,9 +381,12 @@ private Q_SLOTS:
         test::ViewTestStore stores;
         registerTesseraDefaults(*stores.settings);
         DesktopShell shell(stores.store.get(), {});
-        shell.showSettings();
+        shell.start(false);
+        // The panel's gear closes the panel and opens the window.
+        shell.panel()->findChild<QToolButton *>(QStringLiteral("settingsButton"))->click();
+        QVERIFY(test::processEventsUntil([&] { return shell.settingsWindow() != nullptr; }));
         QPointer<QWidget> first = shell.settingsWindow();
-        QVERIFY(first);
+        QVERIFY(first->isVisible());
         shell.showSettings();
         QCOMPARE(shell.settingsWindow(), first.data());
         QCOMPARE(findSettingsWindow(), first.data());
