@@ -172,6 +172,7 @@ QWidget *AWSProfilesSettingsView::buildNamesGroup()
     connect(m_resetNames, &QPushButton::clicked, &m_model,
             &AWSProfilesPageModel::resetNamesToTemplate);
     box->layout()->addWidget(m_resetNames);
+    box->layout()->setAlignment(m_resetNames, Qt::AlignLeft);
 
     m_autoSync = new QCheckBox(qtTrId("Sync after account refresh"), box);
     m_autoSync->setObjectName(QStringLiteral("autoSync"));
