@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QToolButton>
 #include <QtTest>
 
@@ -270,6 +271,24 @@ private Q_SLOTS:
         QVERIFY(f.child<QPushButton>(QStringLiteral("applyChanges"))->isEnabled());
         QVERIFY(f.child<QCheckBox>(QStringLiteral("autoSync"))->isEnabled());
         QVERIFY(f.visible("restoreBackup"));
+    }
+
+    void aPlanForOutdatedInputsIsDropped()
+    {
+        Fixture f([](SettingsStore &s) {
+            s.setString(key(settingskey::awsConfigManagementMode), QStringLiteral("native"));
+        });
+        AccountStoreTestAccess::setAccounts(f.store(), Fixture::sampleAccounts());
+        f.profiles().refresh();
+        QVERIFY(f.profiles().isPlanning());
+        // Turned off before that plan arrives: it must not come back when it does.
+        f.pickMode(QStringLiteral("off"));
+        QVERIFY(!f.profiles().isPlanning());
+        QTest::qWait(200);
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+        QVERIFY(!f.profiles().hasPlan());
+        QVERIFY(!f.child<QPushButton>(QStringLiteral("applyChanges"))->isEnabled());
     }
 
     void duplicatedMarkersDisableApply()
