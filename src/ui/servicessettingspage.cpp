@@ -28,7 +28,9 @@ ServicesSettingsPage::ServicesSettingsPage(AccountStore *store, QWidget *parent)
     for (const ConsoleService &service : consoleServiceCatalog()) {
         const QString name = service.name;
         auto *row = new QHBoxLayout;
-        auto *toggle = new QCheckBox(name, this);
+        // "&" would otherwise mark a keyboard shortcut ("Billing & Cost Management").
+        auto *toggle =
+            new QCheckBox(QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")), this);
         toggle->setObjectName(QStringLiteral("service:") + name);
         connect(toggle, &QCheckBox::toggled, this, [this, name](bool on) {
             m_store->setServiceEnabled(name, on);
@@ -36,7 +38,6 @@ ServicesSettingsPage::ServicesSettingsPage(AccountStore *store, QWidget *parent)
         });
         auto *pin = new QToolButton(this);
         pin->setObjectName(QStringLiteral("pin:") + name);
-        pin->setIcon(symbolIcon(Symbol::pin));
         pin->setCheckable(true);
         pin->setAutoRaise(true);
         connect(pin, &QToolButton::clicked, this, [this, name] {
@@ -66,6 +67,9 @@ void ServicesSettingsPage::update()
         const QSignalBlocker quiet(*it);
         (*it)->setChecked(pinned);
         (*it)->setToolTip(pinned ? qtTrId("Unpin") : qtTrId("Pin to top of service lists"));
+        // An unpinned service shows the pin greyed out.
+        const QIcon pin = symbolIcon(Symbol::pin);
+        (*it)->setIcon(pinned ? pin : QIcon(pin.pixmap(16, 16, QIcon::Disabled)));
     }
 }
 
