@@ -98,6 +98,7 @@ void TesseraApp::buildUserInterface()
     services.openURL = openURLInDesktopBrowser;
     services.copyToClipboard = copyTextToClipboard;
     services.quit = [] { QCoreApplication::quit(); };
+    services.cliSignInSharing = m_cliSignInSharing.get();
     m_shell = std::make_unique<DesktopShell>(m_store.get(), std::move(services));
     m_shell->start(m_showOnboardingAtLaunch);
 }
@@ -106,6 +107,13 @@ void TesseraApp::handleReopen()
 {
     if (m_shell) {
         m_shell->handleReopen();
+    }
+}
+
+void TesseraApp::showSettings()
+{
+    if (m_shell) {
+        m_shell->showSettings();
     }
 }
 

@@ -57,6 +57,8 @@ public:
 
     // The user started Tessera again while it runs.
     void handleReopen();
+    // Opens the settings window, or brings it forward when it is open.
+    void showSettings();
 
 private:
     // The tray, the panel, Quick Search and the onboarding window attach to the store here.

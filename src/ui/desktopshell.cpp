@@ -4,6 +4,7 @@
 #include "ui/icons.h"
 #include "ui/menucontent.h"
 #include "ui/onboardingview.h"
+#include "ui/settingsview.h"
 #include "ui/windowfocus.h"
 
 #include <QApplication>
@@ -55,6 +56,7 @@ DesktopShell::~DesktopShell()
 {
     delete m_panel;
     delete m_onboarding;
+    delete m_settings;
     delete m_trayMenu;
 }
 
@@ -70,6 +72,7 @@ void DesktopShell::start(bool showOnboardingAtLaunch)
         if (m_services.showQuickSearch) {
             m_trayMenu->addAction(qtTrId("Quick Search"), this, m_services.showQuickSearch);
         }
+        m_trayMenu->addAction(qtTrId("Settings…"), this, &DesktopShell::showSettings);
         m_trayMenu->addSeparator();
         m_trayMenu->addAction(qtTrId("Quit Tessera"), this, [this] {
             if (m_services.quit) {
@@ -118,7 +121,7 @@ QWidget *DesktopShell::createPanel(bool asPopup)
                 guarded->close();
             }
         },
-        m_services.openSettings,
+        [this] { showSettings(); },
         m_services.showQuickSearch,
         m_services.quit,
         m_services.copyToClipboard,
@@ -183,6 +186,23 @@ void DesktopShell::showOnboarding()
     view->show();
     view->raise();
     view->activateWindow();
+}
+
+void DesktopShell::showSettings()
+{
+    if (m_settings) {
+        bringToFront(m_settings);
+        return;
+    }
+    SettingsView::Actions actions;
+    actions.applyHotKey = m_services.applyHotKey;
+    actions.hotKeyErrorMessage = m_services.hotKeyErrorMessage;
+    actions.cliSignInSharing = m_services.cliSignInSharing;
+    auto *view = new SettingsView(m_store, std::move(actions));
+    // Closing drops the window and its page state; the next open reads everything afresh.
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    m_settings = view;
+    bringToFront(view);
 }
 
 void DesktopShell::handleReopen()

@@ -6,11 +6,14 @@
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QSystemTrayIcon;
 class QMenu;
 
 namespace tessera {
+
+class CLISignInSharing;
 
 class MenuContent;
 class OnboardingView;
@@ -27,10 +30,13 @@ public:
     {
         OpenURLFunction openURL;
         std::function<bool(const QString &)> copyToClipboard;
-        std::function<void()> openSettings;
         std::function<void()> showQuickSearch;
         std::function<void()> applyHotKey;
+        // What the hotkey service last reported about the stored hotkey, if anything.
+        std::function<std::optional<QString>()> hotKeyErrorMessage;
         std::function<void()> quit;
+        // Keeps the AWS CLI's sign-in current; handed to the settings window.
+        CLISignInSharing *cliSignInSharing = nullptr;
     };
 
     DesktopShell(AccountStore *store, Services services, QObject *parent = nullptr);
@@ -43,12 +49,15 @@ public:
     bool hasTrayIcon() const { return m_tray != nullptr; }
     QWidget *panel() const { return m_panel; }
     QWidget *onboardingWindow() const { return m_onboarding; }
+    QWidget *settingsWindow() const { return m_settings; }
 
 public Q_SLOTS:
     void showPanel();
     void hidePanel();
     void togglePanel();
     void showOnboarding();
+    // Opens the settings window, or brings the open one forward.
+    void showSettings();
     // Someone started Tessera again: bring an open window forward, else the panel.
     void handleReopen();
 
@@ -61,6 +70,7 @@ private:
     QMenu *m_trayMenu = nullptr;
     QPointer<QWidget> m_panel;
     QPointer<QWidget> m_onboarding;
+    QPointer<QWidget> m_settings;
 };
 
 } // namespace tessera

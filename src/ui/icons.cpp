@@ -49,6 +49,12 @@ SymbolSource sourceOf(Symbol symbol)
         return {nullptr, "check-circle"};
     case Symbol::invalid:
         return {nullptr, "exclamation-circle"};
+    case Symbol::globe:
+        return {"applications-internet", "globe"};
+    case Symbol::grid:
+        return {"view-grid", "grid"};
+    case Symbol::terminal:
+        return {"utilities-terminal", "terminal"};
     }
     return {nullptr, "cloud"};
 }

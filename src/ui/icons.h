@@ -21,6 +21,9 @@ enum class Symbol
     checkmark,
     valid,
     invalid,
+    globe,
+    grid,
+    terminal,
 };
 
 // The icon theme's icon where the theme has one, otherwise the bundled drawing. The

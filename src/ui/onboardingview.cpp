@@ -5,6 +5,7 @@
 #include "ui/icons.h"
 #include "ui/onboardingvalidation.h"
 #include "ui/signinginview.h"
+#include "ui/syncchoices.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -18,16 +19,6 @@
 namespace tessera {
 
 namespace {
-struct SyncChoice
-{
-    const char *label;
-    int minutes;
-};
-constexpr SyncChoice syncChoices[] = {
-    {"Manually", 0},    {"Every 15 minutes", 15}, {"Every 30 minutes", 30},
-    {"Every hour", 60}, {"Every 6 hours", 360},   {"Every day", 1440},
-};
-
 QLabel *paragraph(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);

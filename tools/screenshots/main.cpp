@@ -2,15 +2,19 @@
 //   tessera-screenshots OUTPUT-FOLDER
 // Run it on the offscreen platform (scripts/screenshots.sh does) so that nothing appears
 // on screen and the pictures do not depend on a window manager.
+#include "storage/settings.h"
 #include "support/accountstoretestaccess.h"
 #include "ui/accountrow.h"
+#include "ui/awsprofilessettingsview.h"
 #include "ui/menucontent.h"
 #include "ui/onboardingview.h"
+#include "ui/settingsview.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 
@@ -167,6 +171,44 @@ bool renderOnboarding(const QString &folder)
     return ok;
 }
 
+bool renderSettings(const QString &folder)
+{
+    // The AWS Profiles page previews against a config in a throwaway folder.
+    QTemporaryDir scratch;
+    qputenv("XDG_DATA_HOME", scratch.filePath(QStringLiteral("data")).toUtf8());
+    test::ViewTestStore fixture;
+    SettingsStore &settings = *fixture.settings;
+    registerTesseraDefaults(settings);
+    settings.setString(key(settingskey::startUrl),
+                       QStringLiteral("https://my-company.awsapps.com/start"));
+    settings.setString(key(settingskey::awsConfigManagementMode), QStringLiteral("native"));
+    settings.setString(key(settingskey::awsConfigPath),
+                       scratch.filePath(QStringLiteral("aws/config")));
+    Access::setSession(*fixture.store, AccountStoreSession::signedIn());
+    Access::setAccounts(*fixture.store, demoAccounts());
+    SettingsView view(fixture.store.get());
+    view.resize(760, 640);
+    bool ok = true;
+    const std::pair<SettingsView::Section, const char *> pages[] = {
+        {SettingsView::Section::general, "settings-1-general"},
+        {SettingsView::Section::regions, "settings-2-regions"},
+        {SettingsView::Section::services, "settings-3-services"},
+        {SettingsView::Section::awsProfiles, "settings-4-aws-profiles"},
+    };
+    for (const auto &[section, name] : pages) {
+        view.selectSection(section);
+        view.show();
+        while (view.awsProfilesPage()->model().isPlanning()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        }
+        settle();
+        const QString path = QDir(folder).filePath(QLatin1String(name) + QStringLiteral(".png"));
+        ok &= view.grab().save(path);
+        qInfo("%s", qPrintable(path));
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -182,6 +224,6 @@ int main(int argc, char *argv[])
         qCritical("cannot create %s", qPrintable(folder));
         return 1;
     }
-    const bool ok = renderPanels(folder) && renderOnboarding(folder);
+    const bool ok = renderPanels(folder) && renderOnboarding(folder) && renderSettings(folder);
     return ok ? 0 : 1;
 }

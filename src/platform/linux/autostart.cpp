@@ -30,6 +30,13 @@ QString quotedExec(const QString &path)
     }
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
+bool fail(QString *failure, const QString &description)
+{
+    if (failure) {
+        *failure = description;
+    }
+    return false;
+}
 } // namespace
 
 LoginItem::LoginItem(QString executable)
@@ -43,29 +50,34 @@ QString LoginItem::entryPath() const
            QStringLiteral("/autostart/") + entryFileName;
 }
 
-bool LoginItem::isEnabled() const
+LoginItem::Status LoginItem::status() const
 {
     const QString path = entryPath();
     if (!QFileInfo::exists(path)) {
-        return false;
+        return Status::notRegistered;
     }
     // A user may keep the file but switch it off, as desktop settings panels do.
     QSettings entry(path, QSettings::IniFormat);
     entry.beginGroup(QStringLiteral("Desktop Entry"));
-    return entry.value(QStringLiteral("Hidden")).toString() != QLatin1String("true") &&
-           entry.value(QStringLiteral("X-GNOME-Autostart-enabled")).toString() !=
-               QLatin1String("false");
+    const bool switchedOff =
+        entry.value(QStringLiteral("Hidden")).toString() == QLatin1String("true") ||
+        entry.value(QStringLiteral("X-GNOME-Autostart-enabled")).toString() ==
+            QLatin1String("false");
+    return switchedOff ? Status::notRegistered : Status::enabled;
 }
 
-bool LoginItem::enable() const
+bool LoginItem::enable(QString *failure) const
 {
     const QString path = entryPath();
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        return false;
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        return fail(failure, QStringLiteral("The folder “%1” could not be created.").arg(folder));
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        return false;
+        return fail(
+            failure,
+            QStringLiteral("“%1” could not be written (%2).").arg(path, file.errorString()));
     }
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
@@ -77,13 +89,23 @@ bool LoginItem::enable() const
                                         "X-GNOME-Autostart-enabled=true\n")
                              .arg(quotedExec(m_executable));
     file.write(text.toUtf8());
-    return file.commit();
+    if (!file.commit()) {
+        return fail(
+            failure,
+            QStringLiteral("“%1” could not be written (%2).").arg(path, file.errorString()));
+    }
+    return true;
 }
 
-bool LoginItem::disable() const
+bool LoginItem::disable(QString *failure) const
 {
-    const QString path = entryPath();
-    return !QFileInfo::exists(path) || QFile::remove(path);
+    QFile file(entryPath());
+    if (!file.exists() || file.remove()) {
+        return true;
+    }
+    return fail(
+        failure,
+        QStringLiteral("“%1” could not be removed (%2).").arg(file.fileName(), file.errorString()));
 }
 
 } // namespace tessera

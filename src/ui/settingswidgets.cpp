@@ -1,0 +1,44 @@
+#include "ui/settingswidgets.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace tessera::settingsui {
+
+QGroupBox *section(const QString &title, QWidget *parent)
+{
+    auto *box = new QGroupBox(title, parent);
+    new QVBoxLayout(box);
+    return box;
+}
+
+QLabel *caption(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    QFont small = label->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    label->setFont(small);
+    return label;
+}
+
+QLabel *messageLine(const char *objectName, const char *colour, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QLatin1String(objectName));
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(colour)));
+    label->hide();
+    return label;
+}
+
+void setMessage(QLabel *line, const QString &text)
+{
+    line->setText(text);
+    line->setVisible(!text.isEmpty());
+}
+
+} // namespace tessera::settingsui
