@@ -129,4 +129,21 @@ AWSConfigManagerError AWSConfigManagerError::missingBackup()
     return {Kind::missingBackup, QStringLiteral("The selected Tessera backup no longer exists.")};
 }
 
+AWSConfigManagerError AWSConfigManagerError::invalidValue(AWSConfigValueKind value)
+{
+    switch (value) {
+    case AWSConfigValueKind::startURL:
+        return {Kind::invalidValue,
+                QStringLiteral("The start URL contains a space, a line break or another "
+                               "character a web address cannot hold.")};
+    case AWSConfigValueKind::ssoRegion:
+        return {Kind::invalidValue, QStringLiteral("The SSO region may contain only letters, "
+                                                   "digits and hyphens.")};
+    case AWSConfigValueKind::cliRegion:
+        break;
+    }
+    return {Kind::invalidValue,
+            QStringLiteral("The CLI region may contain only letters, digits and hyphens.")};
+}
+
 } // namespace tessera

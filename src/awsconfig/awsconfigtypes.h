@@ -38,6 +38,14 @@ AWSConfigManagementMode managementModeFromRaw(const QString &raw);
 AWSProfileNameSeparator nameSeparatorFromRaw(const QString &raw);
 AWSProfileNameCase nameCaseFromRaw(const QString &raw);
 
+// The settings the managed block writes as values.
+enum class AWSConfigValueKind
+{
+    startURL,
+    ssoRegion,
+    cliRegion
+};
+
 // What every profile-management operation needs to know about the user's choices.
 struct AWSConfigManagementSettings
 {
@@ -61,7 +69,8 @@ public:
         malformedManagedBlock,
         conflicts,
         fileChanged,
-        missingBackup
+        missingBackup,
+        invalidValue
     };
 
     static AWSConfigManagerError unreadableConfig(const QString &path);
@@ -69,6 +78,7 @@ public:
     static AWSConfigManagerError conflicts();
     static AWSConfigManagerError fileChanged();
     static AWSConfigManagerError missingBackup();
+    static AWSConfigManagerError invalidValue(AWSConfigValueKind value);
 
     Kind kind() const { return m_kind; }
 

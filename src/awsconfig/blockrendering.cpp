@@ -1,12 +1,23 @@
 #include "awsconfig/blockrendering.h"
 
-#include "storage/settings.h"
+#include "awsconfig/configvalues.h"
 
 #include <QLocale>
 #include <QStringList>
 #include <QTimeZone>
 
 namespace tessera {
+
+namespace {
+// A setting as the block writes it; throws when it would not stay one value on one line.
+QString written(AWSConfigValueKind kind, const QString &value)
+{
+    if (auto error = validateAWSConfigValue(kind, value)) {
+        throw *error;
+    }
+    return writtenAWSConfigValue(kind, value);
+}
+} // namespace
 
 QString quotedProfileName(const QString &name)
 {
@@ -23,6 +34,7 @@ QString renderProfileSection(const QString &name, const QString &accountId, cons
                              const QString &startURL, const QString &ssoRegion,
                              const QString &cliRegion)
 {
+    const QString region = written(AWSConfigValueKind::cliRegion, cliRegion);
     QStringList lines{QStringLiteral("[profile ") + quotedProfileName(name) + QLatin1Char(']')};
     switch (mode) {
     case AWSConfigManagementMode::native:
@@ -31,8 +43,10 @@ QString renderProfileSection(const QString &name, const QString &accountId, cons
               << QStringLiteral("sso_role_name = ") + role;
         break;
     case AWSConfigManagementMode::granted:
-        lines << QStringLiteral("granted_sso_start_url = ") + normalizeStartURL(startURL)
-              << QStringLiteral("granted_sso_region = ") + ssoRegion.toLower()
+        lines << QStringLiteral("granted_sso_start_url = ") +
+                     written(AWSConfigValueKind::startURL, startURL)
+              << QStringLiteral("granted_sso_region = ") +
+                     written(AWSConfigValueKind::ssoRegion, ssoRegion)
               << QStringLiteral("granted_sso_account_id = ") + accountId
               << QStringLiteral("granted_sso_role_name = ") + role
               << QStringLiteral("granted_sso_registration_scopes = sso:account:access")
@@ -42,7 +56,6 @@ QString renderProfileSection(const QString &name, const QString &accountId, cons
     case AWSConfigManagementMode::off:
         break;
     }
-    const QString region = cliRegion.trimmed().toLower();
     if (!region.isEmpty()) {
         lines << QStringLiteral("region = ") + region;
     }
@@ -52,10 +65,11 @@ QString renderProfileSection(const QString &name, const QString &accountId, cons
 QString renderSessionSection(const QString &sessionName, const QString &startURL,
                              const QString &ssoRegion)
 {
-    return QStringList{QStringLiteral("[sso-session ") + sessionName + QLatin1Char(']'),
-                       QStringLiteral("sso_start_url = ") + normalizeStartURL(startURL),
-                       QStringLiteral("sso_region = ") + ssoRegion.toLower(),
-                       QStringLiteral("sso_registration_scopes = sso:account:access")}
+    return QStringList{
+        QStringLiteral("[sso-session ") + sessionName + QLatin1Char(']'),
+        QStringLiteral("sso_start_url = ") + written(AWSConfigValueKind::startURL, startURL),
+        QStringLiteral("sso_region = ") + written(AWSConfigValueKind::ssoRegion, ssoRegion),
+        QStringLiteral("sso_registration_scopes = sso:account:access")}
         .join(QLatin1Char('\n'));
 }
 

@@ -12,6 +12,8 @@ namespace tessera {
 inline constexpr auto blockHeaderPrefix = "# Last updated by Tessera: ";
 
 QString quotedProfileName(const QString &name);
+// Both throw AWSConfigManagerError::invalidValue for a start URL or region that
+// validateAWSConfigValue refuses.
 QString renderProfileSection(const QString &name, const QString &accountId, const QString &role,
                              AWSConfigManagementMode mode, const QString &sessionName,
                              const QString &startURL, const QString &ssoRegion,

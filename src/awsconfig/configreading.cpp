@@ -1,4 +1,5 @@
 #include "awsconfig/awsconfigmanager.h"
+#include "awsconfig/configlines.h"
 #include "awsconfig/configtext.h"
 
 #include <QDir>
@@ -46,69 +47,6 @@ QString resolve(const QString &path, int hops)
         return absolute;
     }
     return resolve(parent, hops + 1) + QLatin1Char('/') + info.fileName();
-}
-
-QString sectionName(const QString &inner, AWSConfigSection::Kind &kind)
-{
-    if (inner.compare(QLatin1String("default"), Qt::CaseInsensitive) == 0) {
-        kind = AWSConfigSection::Kind::profile;
-        return QStringLiteral("default");
-    }
-    qsizetype split = 0;
-    while (split < inner.size() && !inner.at(split).isSpace()) {
-        ++split;
-    }
-    // The AWS CLI splits headers like a shell does, so extra blanks between the
-    // kind and the name do not belong to the name.
-    QString second = split < inner.size() ? inner.sliced(split + 1).trimmed() : QString();
-    if (split == 0 || second.isEmpty()) {
-        kind = AWSConfigSection::Kind::other;
-        return inner;
-    }
-    const QString first = inner.first(split).toLower();
-    while (second.startsWith(QLatin1Char('"'))) {
-        second.remove(0, 1);
-    }
-    while (second.endsWith(QLatin1Char('"'))) {
-        second.chop(1);
-    }
-    if (first == QLatin1String("profile")) {
-        kind = AWSConfigSection::Kind::profile;
-    } else if (first == QLatin1String("sso-session")) {
-        kind = AWSConfigSection::Kind::ssoSession;
-    } else {
-        kind = AWSConfigSection::Kind::other;
-    }
-    return second;
-}
-
-AWSConfigSection finishSection(const QStringList &rawLines)
-{
-    AWSConfigSection section;
-    const QString header = rawLines.first().trimmed();
-    const QString inner = header.sliced(1, header.size() - 2).trimmed();
-    section.name = sectionName(inner, section.kind);
-    for (qsizetype i = 1; i < rawLines.size(); ++i) {
-        const QString line = rawLines.at(i).trimmed();
-        if (line.startsWith(QLatin1Char('#')) || line.startsWith(QLatin1Char(';'))) {
-            continue;
-        }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals < 0) {
-            continue;
-        }
-        section.values.insert(line.first(equals).trimmed().toLower(),
-                              line.sliced(equals + 1).trimmed());
-    }
-    section.raw = configtext::trimLineBreaks(rawLines.join(QLatin1Char('\n')));
-    return section;
-}
-
-bool isHeader(const QString &line)
-{
-    const QString trimmed = line.trimmed();
-    return trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']')) &&
-           trimmed.size() >= 2;
 }
 
 std::optional<QString> tokenOf(const QMap<QString, QString> &values, const char *key)
@@ -188,21 +126,53 @@ QString AWSConfigManager::readConfig(const QString &path)
 
 QList<AWSConfigSection> AWSConfigManager::parseSections(const QString &text)
 {
+    using configlines::ConfigLine;
     QList<AWSConfigSection> sections;
-    QStringList current;
-    for (QString &line : configtext::splitAtEveryLineBreak(text)) {
-        if (isHeader(line)) {
-            if (!current.isEmpty()) {
-                sections.append(finishSection(current));
+    QStringList rawLines;
+    QString lastKey;
+    const auto finish = [&] {
+        if (rawLines.isEmpty()) {
+            return;
+        }
+        AWSConfigSection &section = sections.last();
+        for (QString &value : section.values) {
+            // A value continued over several lines ends where its last non-blank line does.
+            while (!value.isEmpty() && configlines::isPythonSpace(value.back())) {
+                value.chop(1);
             }
-            current = QStringList{std::move(line)};
-        } else if (!current.isEmpty()) {
-            current.append(std::move(line));
+        }
+        section.raw = configtext::trimLineBreaks(rawLines.join(QLatin1Char('\n')));
+        rawLines.clear();
+    };
+    configlines::ConfigLineReader reader(text);
+    while (const auto line = reader.next()) {
+        if (line->type == ConfigLine::Type::header) {
+            finish();
+            const auto identity = configlines::identifySection(line->header);
+            sections.append(AWSConfigSection{identity.kind, identity.name, {}, {}});
+            lastKey.clear();
+        }
+        if (sections.isEmpty()) {
+            continue;
+        }
+        rawLines.append(line->text.toString());
+        QMap<QString, QString> &values = sections.last().values;
+        switch (line->type) {
+        case ConfigLine::Type::option:
+            lastKey = line->key.toString().toLower();
+            values.insert(lastKey, line->value.toString());
+            break;
+        case ConfigLine::Type::continuation:
+        case ConfigLine::Type::blank:
+            if (!lastKey.isEmpty()) {
+                values[lastKey] += QLatin1Char('\n') + line->value.toString();
+            }
+            break;
+        default:
+            break;
         }
     }
-    if (!current.isEmpty()) {
-        sections.append(finishSection(current));
-    }
+    finish();
     return sections;
 }
 

@@ -1,56 +1,13 @@
 #include "awsconfig/awsconfigmanager.h"
+#include "awsconfig/configlines.h"
 #include "awsconfig/configtext.h"
 
 #include <QDir>
-#include <QSet>
+#include <QHash>
 
 namespace tessera {
 
 namespace {
-// Lines split at any line break, a "\r\n" pair counting once, empty lines dropped.
-QStringList nonEmptyLines(const QString &text)
-{
-    QStringList lines;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !configtext::isLineBreak(text.at(i).unicode())) {
-            continue;
-        }
-        if (i > start) {
-            lines.append(text.sliced(start, i - start));
-        }
-        if (i + 1 < text.size() && text.at(i) == QLatin1Char('\r') &&
-            text.at(i + 1) == QLatin1Char('\n')) {
-            ++i;
-        }
-        start = i + 1;
-    }
-    return lines;
-}
-
-std::optional<QString> headerProfileName(const QString &inner)
-{
-    if (inner.compare(QLatin1String("default"), Qt::CaseInsensitive) == 0) {
-        return QStringLiteral("default");
-    }
-    qsizetype split = 0;
-    while (split < inner.size() && !inner.at(split).isSpace()) {
-        ++split;
-    }
-    if (split == 0 || split >= inner.size() ||
-        inner.first(split).compare(QLatin1String("profile"), Qt::CaseInsensitive) != 0) {
-        return std::nullopt;
-    }
-    QString name = inner.sliced(split + 1).trimmed();
-    if (name.size() > 1 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"'))) {
-        name = name.sliced(1, name.size() - 2);
-    }
-    if (name.isEmpty()) {
-        return std::nullopt;
-    }
-    return name;
-}
-
 class DiscoveryScan
 {
 public:
@@ -59,10 +16,15 @@ public:
         , m_roleName(roleName)
     {}
 
-    void header(const QString &inner)
+    void header(QStringView header)
     {
         close();
-        m_profile = headerProfileName(inner);
+        // A profile the AWS CLI knows by an empty name cannot be chosen by name.
+        auto identity = configlines::identifySection(header);
+        m_profile.reset();
+        if (identity.kind == AWSConfigSection::Kind::profile && !identity.name.isEmpty()) {
+            m_profile = std::move(identity.name);
+        }
         m_matched = m_profile && configtext::containsNumberRun(*m_profile, m_accountId);
         m_role.reset();
     }
@@ -87,21 +49,29 @@ public:
 
     bool inProfile() const { return m_profile.has_value(); }
 
+    // A later section of the same name replaces an earlier one, as it does for the AWS CLI.
     void close()
     {
-        if (!m_profile || !m_matched) {
+        if (!m_profile) {
             return;
         }
-        if (m_roleName && m_role != m_roleName) {
-            return;
+        const bool hit = m_matched && (!m_roleName || m_role == m_roleName);
+        if (!m_hits.contains(*m_profile)) {
+            m_order.append(*m_profile);
         }
-        if (!m_seen.contains(*m_profile)) {
-            m_seen.insert(*m_profile);
-            m_names.append(*m_profile);
-        }
+        m_hits.insert(*m_profile, hit);
     }
 
-    QStringList names() const { return m_names; }
+    QStringList names() const
+    {
+        QStringList result;
+        for (const QString &name : m_order) {
+            if (m_hits.value(name)) {
+                result.append(name);
+            }
+        }
+        return result;
+    }
 
 private:
     QString m_accountId;
@@ -109,8 +79,8 @@ private:
     std::optional<QString> m_profile;
     bool m_matched = false;
     std::optional<QString> m_role;
-    QStringList m_names;
-    QSet<QString> m_seen;
+    QStringList m_order;
+    QHash<QString, bool> m_hits;
 };
 } // namespace
 
@@ -125,21 +95,12 @@ QStringList AWSConfigManager::awsProfileNames(const QString &accountId,
         return {};
     }
     DiscoveryScan scan(accountId, roleName);
-    for (const QString &rawLine : nonEmptyLines(text)) {
-        const QString line = rawLine.trimmed();
-        if (line.size() >= 2 && line.startsWith(QLatin1Char('[')) &&
-            line.endsWith(QLatin1Char(']'))) {
-            scan.header(line.sliced(1, line.size() - 2).trimmed());
-            continue;
-        }
-        if (!scan.inProfile() || line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
-            line.startsWith(QLatin1Char(';'))) {
-            continue;
-        }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals >= 0) {
-            scan.keyValue(line.first(equals).trimmed().toLower(),
-                          line.sliced(equals + 1).trimmed());
+    configlines::ConfigLineReader reader(text);
+    while (const auto line = reader.next()) {
+        if (line->type == configlines::ConfigLine::Type::header) {
+            scan.header(line->header);
+        } else if (line->type == configlines::ConfigLine::Type::option && scan.inProfile()) {
+            scan.keyValue(line->key.toString().toLower(), line->value.toString());
         }
     }
     scan.close();

@@ -52,15 +52,24 @@ private:
     QHash<QString, const AWSConfigSection *> m_byName;
 };
 
-QList<AWSConfigSection> profilesOf(const QList<AWSConfigSection> &sections)
+// The sections of one kind the AWS CLI uses: of several sections naming the same profile or
+// sso-session, only the last counts.
+QList<AWSConfigSection> effectiveSections(const QList<AWSConfigSection> &sections,
+                                          AWSConfigSection::Kind kind)
 {
-    QList<AWSConfigSection> profiles;
-    for (const AWSConfigSection &section : sections) {
-        if (section.kind == AWSConfigSection::Kind::profile) {
-            profiles.append(section);
+    QHash<QString, qsizetype> last;
+    for (qsizetype i = 0; i < sections.size(); ++i) {
+        if (sections[i].kind == kind) {
+            last.insert(sections[i].name, i);
         }
     }
-    return profiles;
+    QList<AWSConfigSection> result;
+    for (qsizetype i = 0; i < sections.size(); ++i) {
+        if (sections[i].kind == kind && last.value(sections[i].name) == i) {
+            result.append(sections[i]);
+        }
+    }
+    return result;
 }
 
 QList<AWSAccount> inPlanningOrder(QList<AWSAccount> accounts)
@@ -97,18 +106,24 @@ AWSConfigProfileStatus statusFor(const QString &name, const QString &accountId, 
                                  const QSet<QString> &usedNames, const AWSConfigSection *byName,
                                  bool byNameIsUserOwned, bool hasManagedMatch)
 {
-    if (!isValidProfileName(name) || usedNames.contains(name.toLower()) ||
-        !isSingleLineValue(accountId) || !isSingleLineValue(role)) {
+    if (usedNames.contains(name.toLower()) || !isSingleLineValue(accountId) ||
+        !isSingleLineValue(role)) {
         return AWSConfigProfileStatus::conflict;
     }
-    if (!byName) {
-        return hasManagedMatch ? AWSConfigProfileStatus::update : AWSConfigProfileStatus::create;
-    }
-    if (AWSConfigManager::sectionAccountId(byName->values) != accountId ||
-        AWSConfigManager::sectionRoleName(byName->values) != role) {
+    if (byName && (AWSConfigManager::sectionAccountId(byName->values) != accountId ||
+                   AWSConfigManager::sectionRoleName(byName->values) != role)) {
         return AWSConfigProfileStatus::conflict;
     }
-    return byNameIsUserOwned ? AWSConfigProfileStatus::existing : AWSConfigProfileStatus::update;
+    // The user's own profile is left as it is, so its name only has to be one the AWS CLI
+    // reads, not one Tessera could write.
+    if (byName && byNameIsUserOwned) {
+        return AWSConfigProfileStatus::existing;
+    }
+    if (!isValidProfileName(name)) {
+        return AWSConfigProfileStatus::conflict;
+    }
+    return byName || hasManagedMatch ? AWSConfigProfileStatus::update
+                                     : AWSConfigProfileStatus::create;
 }
 
 bool referencesSession(const QString &sectionText, const QString &sessionName)
@@ -168,9 +183,12 @@ AWSConfigPlan AWSConfigManager::plan(const QList<AWSAccount> &accounts, const QS
     const AWSConfigDocument document(result.originalContents);
 
     const QList<AWSConfigSection> unmanagedSections = parseSections(document.unmanaged());
-    const QList<AWSConfigSection> userProfiles = profilesOf(unmanagedSections);
-    const QList<AWSConfigSection> managedProfiles =
-        profilesOf(parseSections(document.managedBody().value_or(QString())));
+    const QList<AWSConfigSection> userProfiles =
+        effectiveSections(unmanagedSections, AWSConfigSection::Kind::profile);
+    const QList<AWSConfigSection> userSessions =
+        effectiveSections(unmanagedSections, AWSConfigSection::Kind::ssoSession);
+    const QList<AWSConfigSection> managedProfiles = effectiveSections(
+        parseSections(document.managedBody().value_or(QString())), AWSConfigSection::Kind::profile);
 
     ProfileIndex userIndex;
     ProfileIndex managedIndex;
@@ -239,9 +257,8 @@ AWSConfigPlan AWSConfigManager::plan(const QList<AWSAccount> &accounts, const QS
 
     const QString generatedSessionName = ssoSessionName(startURL);
     const AWSConfigSection *userSession = nullptr;
-    for (const AWSConfigSection &section : unmanagedSections) {
-        if (section.kind == AWSConfigSection::Kind::ssoSession &&
-            section.name.compare(generatedSessionName, Qt::CaseInsensitive) == 0) {
+    for (const AWSConfigSection &section : userSessions) {
+        if (section.name.compare(generatedSessionName, Qt::CaseInsensitive) == 0) {
             userSession = &section;
             break;
         }

@@ -11,12 +11,23 @@ using namespace tessera;
 using namespace tessera::test;
 
 namespace {
-// Reads a config file the way the AWS CLI does, through botocore.
+// Reads config files the way the AWS CLI does, through botocore: one path per input line,
+// one line of JSON per answer (empty when botocore refuses the file). One interpreter serves
+// the whole test, as starting one per file is slow.
 const char *readerScript = R"(
-import json
+import json, os, sys
 import botocore.session
-config = botocore.session.Session().full_config
-print(json.dumps({"profiles": config.get("profiles", {}), "sessions": config.get("sso_sessions", {})}))
+for line in sys.stdin:
+    path = line.rstrip("\n")
+    os.environ["AWS_CONFIG_FILE"] = path
+    os.environ["AWS_SHARED_CREDENTIALS_FILE"] = path + ".none"
+    try:
+        config = botocore.session.Session().full_config
+        answer = {"profiles": config.get("profiles", {}), "sessions": config.get("sso_sessions", {})}
+    except Exception as error:
+        print(error, file=sys.stderr, flush=True)
+        answer = {}
+    print(json.dumps(answer), flush=True)
 )";
 
 const QString userConfig = QStringLiteral("# my settings\r\n"
@@ -33,6 +44,24 @@ const QString userConfig = QStringLiteral("# my settings\r\n"
                                           "\r\n"
                                           "[profile   spaced]  \r\n"
                                           "  output=json");
+
+QMap<QString, QString> stringMap(const QJsonObject &object)
+{
+    QMap<QString, QString> map;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        map.insert(it.key(), it.value().toString());
+    }
+    return map;
+}
+
+QJsonObject jsonObject(const QMap<QString, QString> &map)
+{
+    QJsonObject object;
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        object.insert(it.key(), it.value());
+    }
+    return object;
+}
 
 QList<AWSAccount> awkwardAccounts()
 {
@@ -55,43 +84,155 @@ class TestAWSConfigCLICompat : public QObject
     Q_OBJECT
 
 private:
+    QProcess m_python;
+
     QJsonObject readWithBotocore(const QString &path)
     {
-        QProcess python;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("AWS_CONFIG_FILE"), path);
-        environment.insert(QStringLiteral("AWS_SHARED_CREDENTIALS_FILE"),
-                           path + QStringLiteral(".none"));
-        environment.remove(QStringLiteral("AWS_PROFILE"));
-        python.setProcessEnvironment(environment);
-        python.start(QStringLiteral("python3"),
-                     {QStringLiteral("-c"), QString::fromLatin1(readerScript)});
-        if (!python.waitForFinished(60000) || python.exitStatus() != QProcess::NormalExit ||
-            python.exitCode() != 0) {
-            qWarning().noquote() << "python3 with botocore failed:" << python.errorString()
-                                 << python.readAllStandardError();
-            return {};
+        if (m_python.state() == QProcess::NotRunning) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.remove(QStringLiteral("AWS_PROFILE"));
+            m_python.setProcessEnvironment(environment);
+            m_python.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            m_python.start(QStringLiteral("python3"),
+                           {QStringLiteral("-c"), QString::fromLatin1(readerScript)});
         }
-        return QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+        m_python.write(path.toUtf8() + '\n');
+        while (!m_python.canReadLine()) {
+            if (!m_python.waitForReadyRead(60000)) {
+                qWarning().noquote() << "python3 with botocore failed:" << m_python.errorString();
+                return {};
+            }
+        }
+        return QJsonDocument::fromJson(m_python.readLine()).object();
     }
 
 private Q_SLOTS:
+    void cleanupTestCase()
+    {
+        m_python.closeWriteChannel();
+        m_python.waitForFinished(10000);
+    }
+
+    // Every section of each text must be the same profile or sso-session, with the same
+    // values, to Tessera as to botocore.
+    void readsSectionsAsTheAWSCLIDoes_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("text after the closing bracket")
+            << QStringLiteral("[profile a] # hand-made\nk = 1\n[sso-session s] ; note\nk = 2\n");
+        QTest::newRow("shell quoting") << QStringLiteral(
+            "[profile 'a b']\nk = 1\n[profile \"c\\\"d\"]\nk = 2\n[profile e\\ f]\nk = 3\n"
+            "[profile 'g\\h']\nk = 4\n[profile \"x\\y\"]\nk = 5\n[profile \"ops's admin\"]\nk = 6\n"
+            "[profile \"\"]\nk = 7\n[sso-session 'corp']\nk = 8\n");
+        QTest::newRow("kind words are case-sensitive") << QStringLiteral(
+            "[Profile a]\nk = 1\n[SSO-Session b]\nk = 2\n[Default]\nk = 3\n[PROFILE c]\nk = 4\n");
+        QTest::newRow("any word starting with a kind word") << QStringLiteral(
+            "[profiles a]\nk = 1\n[sso-sessions b]\nk = 2\n[profile\"x\" c]\nk = 3\n");
+        QTest::newRow("headers the AWS CLI skips") << QStringLiteral(
+            "[profile]\nk = 1\n[profile a b]\nk = 2\n[profile 'open]\nk = 3\n"
+            "[profile trailing\\]\nk = 4\n[sso-session]\nk = 5\n[ profile d ]\nk = 6\n");
+        QTest::newRow("brackets after the name") << QStringLiteral(
+            "[profile a] # see [docs]\nk = 1\n[profile b]]\nk = 2\n[profile [c]\nk = 3\n");
+        QTest::newRow("blanks") << QStringLiteral(
+            "  [profile a]  \t\nk = 1\n[profile b ]\nk = 2\n[profile\tc]\nk = 3\n"
+            "[profile  d]\nk = 4\n[profile \u00a0e]\nk = 5\n[profile f]\x1c\nk = 6\n");
+        QTest::newRow("continuation lines") << QStringLiteral(
+            "[profile a]\nk = 1\n  [profile b]\n\n   [profile c]\nregion: us-east-1\n"
+            "[profile d]\n  [profile e]\nk = 2\n");
+        QTest::newRow("a later section replaces an earlier one") << QStringLiteral(
+            "[default]\nk = 1\n[profile default]\nk = 2\n[profile a]\nk = 3\n[profile 'a']\n"
+            "j = 4\n[sso-session s]\nk = 5\n[sso-session \"s\"]\nk = 6\n");
+        QTest::newRow("line breaks other than CR and LF") << QStringLiteral(
+            "[profile a]\nk = 1\x0c[profile b]\n[profile c]\rk = 2\r\n[profile d]\x0bx\nk = 3\n"
+            "[profile e]\u2028[profile f]\nk = 4\n");
+    }
+    void readsSectionsAsTheAWSCLIDoes()
+    {
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("config"));
+        writeText(path, text);
+        const QJsonObject botocore = readWithBotocore(path);
+        QVERIFY2(!botocore.isEmpty(), "botocore could not read the file (see its message above)");
+
+        QJsonObject profiles;
+        QJsonObject sessions;
+        for (const AWSConfigSection &section : AWSConfigManager::parseSections(text)) {
+            if (section.kind == AWSConfigSection::Kind::profile) {
+                profiles.insert(section.name, jsonObject(section.values));
+            } else if (section.kind == AWSConfigSection::Kind::ssoSession) {
+                sessions.insert(section.name, jsonObject(section.values));
+            }
+        }
+        QCOMPARE(profiles, botocore.value(QStringLiteral("profiles")).toObject());
+        QCOMPARE(sessions, botocore.value(QStringLiteral("sessions")).toObject());
+    }
+
     void theAWSCLIReadsEveryGeneratedProfile_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("nameTemplate");
         QTest::addColumn<int>("separator");
         QTest::addColumn<QString>("original");
+        // How many candidates the user's own profiles already provide.
+        QTest::addColumn<int>("userOwned");
         const int native = int(AWSConfigManagementMode::native);
         const int granted = int(AWSConfigManagementMode::granted);
         const int preserve = int(AWSProfileNameSeparator::preserve);
         const int hyphens = int(AWSProfileNameSeparator::hyphens);
         const QString spaced = QStringLiteral("{accountName} {role}");
-        QTest::newRow("native, quoted names") << native << spaced << preserve << userConfig;
-        QTest::newRow("granted, quoted names") << granted << spaced << preserve << userConfig;
+        QTest::newRow("native, quoted names") << native << spaced << preserve << userConfig << 0;
+        QTest::newRow("granted, quoted names") << granted << spaced << preserve << userConfig << 0;
         QTest::newRow("native, default names, new file")
-            << native << QString() << hyphens << QString();
-        QTest::newRow("granted, default names") << granted << QString() << hyphens << userConfig;
+            << native << QString() << hyphens << QString() << 0;
+        QTest::newRow("granted, default names")
+            << granted << QString() << hyphens << userConfig << 0;
+
+        // Sections whose meaning depends on reading headers exactly as the AWS CLI does.
+        const auto withUserSections = [](const char *sections) -> QString {
+            return userConfig + QStringLiteral("\r\n") +
+                   QString::fromUtf8(sections).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        };
+        QTest::newRow("text after a header")
+            << native << QString() << hyphens
+            << withUserSections("[profile plain-R] # my hand-made profile\n"
+                                "sso_session = corp\nsso_account_id = 444444444444\n"
+                                "sso_role_name = R\n")
+            << 1;
+        QTest::newRow("shell quoting in a header")
+            << granted << QString() << hyphens
+            << withUserSections("[profile 'plain-R']\nsso_session = corp\n"
+                                "sso_account_id = 444444444444\nsso_role_name = R\n"
+                                "[profile tab\\-here-R]\nsso_session = corp\n"
+                                "sso_account_id = 333333333333\nsso_role_name = R\n")
+            << 2;
+        QTest::newRow("sso-session in capitals")
+            << native << QString() << hyphens
+            << withUserSections("[SSO-Session tessera-x-test]\n"
+                                "sso_start_url = https://x.test/start\nsso_region = us-east-1\n")
+            << 0;
+        QTest::newRow("profile in capitals")
+            << native << QString() << hyphens
+            << withUserSections("[Profile plain-R]\nsso_session = corp\n"
+                                "sso_account_id = 444444444444\nsso_role_name = R\n")
+            << 0;
+        QTest::newRow("user-owned name with a single quote")
+            << native << QString() << hyphens
+            << withUserSections("[profile \"ops's admin\"]\nsso_session = corp\n"
+                                "sso_account_id = 222222222222\nsso_role_name = Dev\n")
+            << 1;
+        QTest::newRow("bracket in a comment after a header")
+            << native << QString() << hyphens
+            << withUserSections("[profile plain-R] # see [docs]\nsso_session = corp\n"
+                                "sso_account_id = 444444444444\nsso_role_name = R\n")
+            << 0;
+        QTest::newRow("blanks around and inside a header")
+            << native << QString() << hyphens
+            << withUserSections("[profile plain-R ] \t \nsso_session = corp\n"
+                                "sso_account_id = 444444444444\nsso_role_name = R\n"
+                                "[ profile tab-here-R ]\nsso_session = corp\n"
+                                "sso_account_id = 333333333333\nsso_role_name = R\n")
+            << 1;
     }
     void theAWSCLIReadsEveryGeneratedProfile()
     {
@@ -99,6 +240,7 @@ private Q_SLOTS:
         QFETCH(QString, nameTemplate);
         QFETCH(int, separator);
         QFETCH(QString, original);
+        QFETCH(int, userOwned);
 
         QTemporaryDir dir;
         const QString userPath = dir.filePath(QStringLiteral("user-config"));
@@ -123,14 +265,24 @@ private Q_SLOTS:
 
         const QJsonObject before = readWithBotocore(userPath);
         const QJsonObject after = readWithBotocore(path);
-        QVERIFY2(!after.isEmpty(), "python3 with botocore is needed to check compatibility");
+        QVERIFY2(!after.isEmpty(), "botocore could not read the file (see its message above)");
         const QJsonObject profiles = after.value(QStringLiteral("profiles")).toObject();
+        const QJsonObject userProfiles = before.value(QStringLiteral("profiles")).toObject();
 
         int written = 0;
+        int existing = 0;
         for (const AWSConfigProfileCandidate &candidate : plan.candidates) {
-            QCOMPARE(candidate.status, AWSConfigProfileStatus::create);
             const QJsonObject profile = profiles.value(candidate.name).toObject();
             QVERIFY2(!profile.isEmpty(), qPrintable(candidate.name));
+            if (candidate.status == AWSConfigProfileStatus::existing) {
+                QCOMPARE(profile, userProfiles.value(candidate.name).toObject());
+                QCOMPARE(AWSConfigManager::sectionAccountId(stringMap(profile)),
+                         candidate.accountId);
+                QCOMPARE(AWSConfigManager::sectionRoleName(stringMap(profile)), candidate.role);
+                ++existing;
+                continue;
+            }
+            QCOMPARE(candidate.status, AWSConfigProfileStatus::create);
             QJsonObject expected{{QStringLiteral("region"), QStringLiteral("eu-central-1")}};
             if (candidate.provider == AWSConfigManagementMode::native) {
                 expected.insert(QStringLiteral("sso_session"), sessionName);
@@ -153,9 +305,9 @@ private Q_SLOTS:
             QCOMPARE(profile, expected);
             ++written;
         }
-        QCOMPARE(written, 5);
+        QCOMPARE(existing, userOwned);
+        QCOMPARE(written, 5 - userOwned);
 
-        const QJsonObject userProfiles = before.value(QStringLiteral("profiles")).toObject();
         for (auto it = userProfiles.begin(); it != userProfiles.end(); ++it) {
             QCOMPARE(profiles.value(it.key()), it.value());
         }

@@ -126,20 +126,20 @@ private Q_SLOTS:
         const int profile = int(AWSConfigSection::Kind::profile);
         const int session = int(AWSConfigSection::Kind::ssoSession);
         const int other = int(AWSConfigSection::Kind::other);
-        QTest::newRow("Default") << QStringLiteral("[Default]") << profile
-                                 << QStringLiteral("default");
+        // Only the basics: tst_awsconfig_cli_compat checks the rest against botocore itself.
+        QTest::newRow("Default is no profile")
+            << QStringLiteral("[Default]") << other << QStringLiteral("Default");
         QTest::newRow("bare profile")
             << QStringLiteral("[profile]") << other << QStringLiteral("profile");
-        QTest::newRow("quoted") << QStringLiteral("  [ profile \"my dev\" ]") << profile
-                                << QStringLiteral("my dev");
+        QTest::newRow("quoted, indented, commented")
+            << QStringLiteral("  [profile \"my dev\"] # note") << profile
+            << QStringLiteral("my dev");
         QTest::newRow("double blank")
             << QStringLiteral("[profile  dev]") << profile << QStringLiteral("dev");
         QTest::newRow("session") << QStringLiteral("[sso-session corp]") << session
                                  << QStringLiteral("corp");
-        QTest::newRow("plugins") << QStringLiteral("[plugins]") << other
-                                 << QStringLiteral("plugins");
         QTest::newRow("services") << QStringLiteral("[services s3 x]") << other
-                                  << QStringLiteral("s3 x");
+                                  << QStringLiteral("services s3 x");
     }
     void parsesSectionHeaders()
     {
@@ -280,11 +280,13 @@ private Q_SLOTS:
                        "[sso-session s]\nsso_account_id = 123456789012\n"
                        "[profile \"cp x\"]\ncredential_process = tool --account 123456789012\n"
                        "[profile arn]\nrole_arn = arn:aws:iam::123456789012:role/p/Admin\n"
-                       "[profile sso]\nsso_account_id = 123456789012\nsso_role_name = Admin\n"));
+                       "[profile sso]\nsso_account_id = 123456789012\nsso_role_name = Admin\n"
+                       "[Profile upper]\nsso_account_id = 123456789012\n"
+                       "[profile 'quoted']\nsso_account_id = 123456789012\n"));
         QCOMPARE(
             AWSConfigManager::awsProfileNames(QStringLiteral("123456789012"), std::nullopt, path),
             (QStringList{QStringLiteral("by-name-123456789012"), QStringLiteral("sso"),
-                         QStringLiteral("cp x"), QStringLiteral("arn")}));
+                         QStringLiteral("cp x"), QStringLiteral("arn"), QStringLiteral("quoted")}));
         QCOMPARE(AWSConfigManager::awsProfileNames(QStringLiteral("123456789012"),
                                                    QStringLiteral("Admin"), path),
                  (QStringList{QStringLiteral("sso"), QStringLiteral("arn")}));

@@ -1,4 +1,5 @@
 #include "awsconfig/awsconfigmanager.h"
+#include "awsconfig/configvalues.h"
 #include "awsconfigtestdata.h"
 
 #include <QTemporaryDir>
@@ -139,6 +140,107 @@ private Q_SLOTS:
             AWSConfigManager::parseSections(*AWSConfigDocument(plan.proposedContents).managedBody())
                 .size(),
             2);
+    }
+
+    // A user's section is the profile the AWS CLI takes it for, under the name it gives it.
+    void matchesUserProfilesByTheirAWSCLIName_data()
+    {
+        QTest::addColumn<QString>("userSection");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("status");
+        const QString elsewhere =
+            QStringLiteral("\nsso_account_id = 999999999999\nsso_role_name = X\n");
+        QTest::newRow("quoted name, another target")
+            << (QStringLiteral("[profile 'alpha-Admin']") + elsewhere)
+            << QStringLiteral("alpha-Admin") << int(Status::conflict);
+        QTest::newRow("comment after the header, another target")
+            << (QStringLiteral("[profile alpha-Admin] # mine") + elsewhere)
+            << QStringLiteral("alpha-Admin") << int(Status::conflict);
+        QTest::newRow("kind word in capitals is no profile")
+            << (QStringLiteral("[Profile alpha-Admin]") + elsewhere)
+            << QStringLiteral("alpha-Admin") << int(Status::create);
+        QTest::newRow("single quote in the user's own name")
+            << QStringLiteral("[profile \"Bob's-Admin\"]\nsso_account_id = 333333333333\n"
+                              "sso_role_name = Admin\n")
+            << QStringLiteral("Bob's-Admin") << int(Status::existing);
+    }
+    void matchesUserProfilesByTheirAWSCLIName()
+    {
+        QFETCH(QString, userSection);
+        QFETCH(QString, name);
+        QFETCH(int, status);
+        writeText(m_path, userSection);
+        auto settings = settingsFor(m_path);
+        settings.namingTemplate = QStringLiteral("{accountName}-{role}");
+        settings.nameSeparator = AWSProfileNameSeparator::preserve;
+        QCOMPARE(int(statusesByName(planWith(settings)).value(name, Status(-1))), status);
+    }
+
+    void refusesSettingsThatWouldAddLines_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("valid");
+        const int url = int(AWSConfigValueKind::startURL);
+        const int sso = int(AWSConfigValueKind::ssoRegion);
+        const int cli = int(AWSConfigValueKind::cliRegion);
+        const QString nul(QChar(0));
+        QTest::newRow("url") << url << QStringLiteral(" https://d-1.awsapps.com/start/#/ ") << true;
+        QTest::newRow("url, LF") << url << QStringLiteral("https://x.test/s\n[profile e]") << false;
+        QTest::newRow("url, CR") << url << QStringLiteral("https://x.test/s\rt") << false;
+        QTest::newRow("url, NUL") << url << (QStringLiteral("https://x.test/s") + nul) << false;
+        QTest::newRow("url, space") << url << QStringLiteral("https://x.test/my start") << false;
+        QTest::newRow("url, bracket") << url << QStringLiteral("https://x.test/s]") << false;
+        QTest::newRow("url, not ASCII")
+            << url << QStringLiteral("https://x.test/caf\u00e9") << false;
+        QTest::newRow("sso region") << sso << QStringLiteral(" EU-West-1") << true;
+        QTest::newRow("sso region, LF") << sso << QStringLiteral("us-east-1\nx = y") << false;
+        QTest::newRow("sso region, CR") << sso << QStringLiteral("us-east\r-1") << false;
+        QTest::newRow("sso region, NUL") << sso << (QStringLiteral("us-east-1") + nul) << false;
+        QTest::newRow("sso region, space") << sso << QStringLiteral("us east 1") << false;
+        QTest::newRow("sso region, bracket") << sso << QStringLiteral("us-east-1]") << false;
+        QTest::newRow("cli region, none") << cli << QString() << true;
+        QTest::newRow("cli region") << cli << QStringLiteral("eu-central-1\n") << true;
+        QTest::newRow("cli region, LF") << cli << QStringLiteral("eu\n[profile x]") << false;
+        QTest::newRow("cli region, space") << cli << QStringLiteral("eu central-1") << false;
+    }
+    void refusesSettingsThatWouldAddLines()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, value);
+        QFETCH(bool, valid);
+        const auto error = validateAWSConfigValue(AWSConfigValueKind(kind), value);
+        QCOMPARE(!error, valid);
+        if (error) {
+            QCOMPARE(error->kind(), AWSConfigManagerError::Kind::invalidValue);
+        }
+
+        // The block refuses what the settings window refuses, in either kind of profile.
+        for (const auto mode :
+             {AWSConfigManagementMode::native, AWSConfigManagementMode::granted}) {
+            writeText(m_path, QString());
+            auto settings = settingsFor(m_path, mode);
+            const auto pick = [&](AWSConfigValueKind which, const QString &otherwise) {
+                return AWSConfigValueKind(kind) == which ? value : otherwise;
+            };
+            settings.cliRegion = pick(AWSConfigValueKind::cliRegion, QString());
+            const auto plan = [&] {
+                return AWSConfigManager::plan(
+                    sampleAccounts(), pick(AWSConfigValueKind::startURL, startURL),
+                    pick(AWSConfigValueKind::ssoRegion, ssoRegion), settings, {}, true, planTime);
+            };
+            if (!valid) {
+                QVERIFY_THROWS_EXCEPTION(AWSConfigManagerError, plan());
+                continue;
+            }
+            const AWSConfigPlan result = plan();
+            qsizetype written = mode == AWSConfigManagementMode::native ? 1 : 0;
+            for (const auto &candidate : result.candidates) {
+                written += candidate.status == Status::create ? 1 : 0;
+            }
+            const QString body = *AWSConfigDocument(result.proposedContents).managedBody();
+            QCOMPARE(AWSConfigManager::parseSections(body).size(), written);
+        }
     }
 
     void blankTemplateNamesAreConflicts()
