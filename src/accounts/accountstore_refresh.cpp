@@ -156,6 +156,8 @@ QCoro::Task<bool> AccountStore::runRefresh(QPointer<AccountStore> store, SSOToke
     try {
         answer = SSOOIDC::validatedToken(co_await client.redeemRefreshToken(
             registration.clientId, registration.clientSecret, token.refreshToken.value(), cancel));
+    } catch (const CancelledError &) {
+        co_return false; // signed out, or the store is going away
     } catch (...) {
         // A failed refresh is not shown: the schedule retries, and the final expiry
         // tells the user.

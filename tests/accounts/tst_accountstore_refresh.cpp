@@ -65,6 +65,8 @@ private Q_SLOTS:
         h.service->refreshFailureStatus = 400;
         AccountStore &store = h.makeStore();
 
+        // Not shown to the user, so logged.
+        QTest::ignoreMessage(QtWarningMsg, "Token refresh failed: invalid_grant");
         h.clock->advance(3300s);
         QCOMPARE(h.service->refreshes, 1);
         QCOMPARE(store.proactiveRefreshFailureCount(), 1);

@@ -2,6 +2,8 @@
 
 #include "foundation/logging.h"
 
+#include <QDBusError>
+
 namespace tessera {
 
 namespace {
