@@ -1,9 +1,12 @@
 #include "accounts/accountstore.h"
 
+#include "accounts/sessionlogging.h"
 #include "aws/sockethttptransport.h"
 #include "foundation/logging.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"
+
+Q_LOGGING_CATEGORY(lcSession, "com.tessera.app.Session", QtInfoMsg)
 
 namespace tessera {
 

@@ -190,6 +190,9 @@ public:
     void scheduleProactiveRefresh();
     void scheduleTokenStep(TokenRefreshPolicy::Action action);
     QCoro::Task<bool> refreshAccessToken();
+    // Re-plans the pending token step by the wall clock. Monotonic timers stand still while
+    // the machine is suspended, so after a resume a step that is due must not wait on.
+    void recheckTokenSchedule();
 
     // --- Account sync ---
     QCoro::Task<void> sync();
@@ -258,6 +261,11 @@ private:
                                         ClientRegistration registration, CancellationToken cancel);
     static QCoro::Task<void> runSync(QPointer<AccountStore> store, CancellationToken token);
     QCoro::Task<void> performSync(CancellationToken token);
+    // Shows why a sync failed. `generation` is that of the token its requests carried.
+    void reportSyncFailure(std::exception_ptr failure, std::optional<int> generation);
+    // Cancels the running sync and forgets it at once: whatever it still learns belongs to
+    // a token that is no longer held, so it ends without touching the store.
+    void abandonRunningSync();
 
     // Whether a suspended task may still touch the store: it exists and is not being torn
     // down (tasks cancelled by the destructor resume while its body runs).
@@ -282,6 +290,13 @@ private:
     std::unique_ptr<QTimer> m_syncTimer;
     MainActorSingleFlightTask<void> m_syncTask;
     std::optional<TaskHandle<void>> m_proactiveRefreshTask;
+    // The step `m_proactiveRefreshTask` waits for, and when it is due by the wall clock.
+    struct PlannedTokenStep
+    {
+        TokenRefreshPolicy::Action action;
+        QDateTime due;
+    };
+    std::optional<PlannedTokenStep> m_plannedTokenStep;
     struct RunningRefresh
     {
         QUuid id;
@@ -305,6 +320,9 @@ private:
     // Identifies the newest sign-in, so that an older one that ends late leaves alone what
     // its successor set.
     quint64 m_signInSerial = 0;
+    // Identifies the sync run that owns `syncing`; a run abandoned for a newer token sees
+    // a different number when it resumes and leaves everything alone.
+    quint64 m_syncRun = 0;
     bool m_tearingDown = false;
 };
 

@@ -1,5 +1,6 @@
 // Proactive token refresh, its retries and the expiry step.
 #include "accounts/accountstore.h"
+#include "accounts/sessionlogging.h"
 #include "aws/ssooidc.h"
 
 #include <algorithm>
@@ -19,6 +20,7 @@ void AccountStore::scheduleProactiveRefresh()
         m_proactiveRefreshTask->cancel();
         m_proactiveRefreshTask.reset();
     }
+    m_plannedTokenStep.reset();
     m_proactiveRefreshFailureCount = 0;
     if (!m_token || !m_token->refreshToken) {
         // Without a refresh token nothing can be renewed; the next use of the token
@@ -37,6 +39,8 @@ void AccountStore::scheduleTokenStep(TokenRefreshPolicy::Action action)
         m_proactiveRefreshTask->cancel();
         m_proactiveRefreshTask.reset();
     }
+    m_plannedTokenStep =
+        PlannedTokenStep{action, now().addMSecs(millisecondsFromSeconds(action.after).count())};
     const int generation = m_tokenGeneration;
     auto handle =
         startTask<void>([store = QPointer<AccountStore>(this), scheduler = m_tokenRefreshScheduler,
@@ -46,6 +50,16 @@ void AccountStore::scheduleTokenStep(TokenRefreshPolicy::Action action)
     if (!handle.isFinished()) {
         m_proactiveRefreshTask = handle;
     }
+}
+
+void AccountStore::recheckTokenSchedule()
+{
+    if (!m_proactiveRefreshTask || !m_plannedTokenStep) {
+        return;
+    }
+    TokenRefreshPolicy::Action action = m_plannedTokenStep->action;
+    action.after = std::max(0.0, secondsUntil(now(), m_plannedTokenStep->due));
+    scheduleTokenStep(action);
 }
 
 QCoro::Task<void> AccountStore::runTokenStep(QPointer<AccountStore> store,
@@ -64,6 +78,7 @@ QCoro::Task<void> AccountStore::runTokenStep(QPointer<AccountStore> store,
         co_return;
     }
     store->m_proactiveRefreshTask.reset();
+    store->m_plannedTokenStep.reset();
 
     if (action.kind == TokenRefreshPolicy::Action::Kind::expire) {
         if (!store->m_token) {
@@ -141,9 +156,13 @@ QCoro::Task<bool> AccountStore::runRefresh(QPointer<AccountStore> store, SSOToke
     try {
         answer = SSOOIDC::validatedToken(co_await client.redeemRefreshToken(
             registration.clientId, registration.clientSecret, token.refreshToken.value(), cancel));
+    } catch (const CancelledError &) {
+        co_return false; // signed out, or the store is going away
     } catch (...) {
         // A failed refresh is not shown: the schedule retries, and the final expiry
         // tells the user.
+        qCWarning(lcSession).noquote()
+            << "Token refresh failed:" << describeException(std::current_exception());
         co_return false;
     }
     if (!isAlive(store) || cancel.isCancelled()) {

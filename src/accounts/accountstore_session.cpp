@@ -2,6 +2,7 @@
 #include "accounts/accountstore.h"
 #include "aws/ssooidc.h"
 #include "foundation/logging.h"
+#include "storage/dates.h"
 #include "storage/settings.h"
 
 namespace tessera {
@@ -27,11 +28,6 @@ std::optional<QUrl> parseHTTPSURL(const QString &text)
         return std::nullopt;
     }
     return url;
-}
-
-QDateTime dateFromUnixSeconds(double seconds)
-{
-    return QDateTime::fromMSecsSinceEpoch(qint64(seconds * 1000.0), Qt::UTC);
 }
 } // namespace
 
@@ -71,7 +67,8 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
         std::optional<ClientRegistration> registration = store->m_clientRegistration;
         if (!registration || store->now() >= registration->expiresAt ||
             registration->region != configuredSSORegion(*store->m_defaults)) {
-            const RegisterResponse registered = co_await client.registerClient(token);
+            const RegisterResponse registered =
+                SSOOIDC::validatedRegistration(co_await client.registerClient(token));
             if (!isAlive(store)) {
                 co_return;
             }
@@ -105,6 +102,10 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
         store->applyToken(fresh);
         store->setBrowserFallbackURL(std::nullopt);
         store->setSession(AccountStoreSession::signedIn());
+        if (store->m_syncing || store->m_syncTask.isRunning()) {
+            // That sync lists what the previous token may see; this sign-in runs its own.
+            store->abandonRunningSync();
+        }
     } catch (...) {
         failure = std::current_exception();
     }

@@ -1,5 +1,6 @@
 // Account sync and the auto-sync timer.
 #include "accounts/accountstore.h"
+#include "accounts/sessionlogging.h"
 #include "aws/portalclient.h"
 #include "awsconfig/profileautoupdate.h"
 #include "foundation/boundedconcurrency.h"
@@ -85,23 +86,28 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
         co_return;
     }
     const QPointer<AccountStore> self(this);
-    const std::optional<QString> accessToken = co_await validAccessToken();
-    if (!isAlive(self) || !accessToken) {
-        co_return;
-    }
-    setSyncing(true);
-    setErrorMessage(std::nullopt);
-
-    const QString region = m_token ? m_token->region : configuredSSORegion(*m_defaults);
-    PortalRetryOptions retry;
-    retry.clock = m_clock; // retries after throttling wait on the store's clock too
-    const PortalClient client(region, *accessToken, m_transport, portalPageLimit, retry);
+    const quint64 run = ++m_syncRun;
+    // Every failure, wherever it is raised, ends here: a sync reports through the store
+    // and never throws to whoever awaits it.
+    std::optional<int> generation;
     std::vector<AWSAccount> listed;
     std::exception_ptr failure;
-    // The role listings that follow the account listing each want a connection of their
-    // own; their handshakes can happen while the account pages are being fetched.
-    client.prepareConnections(roleListingsInFlight);
     try {
+        const std::optional<QString> accessToken = co_await validAccessToken();
+        if (!isAlive(self) || run != m_syncRun || !accessToken) {
+            co_return;
+        }
+        generation = m_tokenGeneration;
+        setSyncing(true);
+        setErrorMessage(std::nullopt);
+
+        const QString region = m_token ? m_token->region : configuredSSORegion(*m_defaults);
+        PortalRetryOptions retry;
+        retry.clock = m_clock; // retries after throttling wait on the store's clock too
+        const PortalClient client(region, *accessToken, m_transport, portalPageLimit, retry);
+        // The role listings that follow the account listing each want a connection of their
+        // own; their handshakes can happen while the account pages are being fetched.
+        client.prepareConnections(roleListingsInFlight);
         const QList<AccountEntry> entries = co_await client.listAccounts(token);
         token.throwIfCancelled();
         // Named, not a temporary in the co_await expression: GCC 12 destroys such
@@ -116,40 +122,60 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!isAlive(self)) {
+    if (!isAlive(self) || run != m_syncRun) {
         co_return;
     }
     if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const PortalError &error) {
-            if (error.errorCase() == PortalError::Case::unauthorized) {
-                expireSession();
-            } else {
-                setErrorMessage(error.description());
-            }
-        } catch (...) {
-            setErrorMessage(describeException(failure));
-        }
+        reportSyncFailure(failure, generation);
         setSyncing(false);
         co_return;
     }
 
-    sortAccountsByName(listed);
-    setAccounts(QList<AWSAccount>(listed.begin(), listed.end()));
-    setLastSync(now());
     try {
-        saveAccountCache(AccountCache{m_accounts, *m_lastSync});
-    } catch (const Error &error) {
-        qCCritical(lcPersistence).noquote() << "Account cache save failed:" << error.description();
+        sortAccountsByName(listed);
+        setAccounts(QList<AWSAccount>(listed.begin(), listed.end()));
+        setLastSync(now());
+        try {
+            saveAccountCache(AccountCache{m_accounts, *m_lastSync});
+        } catch (const Error &error) {
+            qCCritical(lcPersistence).noquote()
+                << "Account cache save failed:" << error.description();
+        }
+        if (const auto failed = updateAWSProfilesAfterSync(
+                m_accounts, normalizedStartURL(*m_defaults), configuredSSORegion(*m_defaults),
+                *m_profileSettings, now())) {
+            setErrorMessage(QString(
+                QStringLiteral("Accounts synced, but AWS profiles were not updated: ") + *failed));
+        }
+    } catch (...) {
+        setErrorMessage(describeException(std::current_exception()));
     }
+    setSyncing(false);
+}
 
-    if (const auto failed = updateAWSProfilesAfterSync(m_accounts, normalizedStartURL(*m_defaults),
-                                                       configuredSSORegion(*m_defaults),
-                                                       *m_profileSettings, now())) {
-        setErrorMessage(QString(
-            QStringLiteral("Accounts synced, but AWS profiles were not updated: ") + *failed));
+void AccountStore::reportSyncFailure(std::exception_ptr failure, std::optional<int> generation)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const PortalError &error) {
+        if (error.errorCase() != PortalError::Case::unauthorized) {
+            setErrorMessage(error.description());
+        } else if (generation == m_tokenGeneration) {
+            expireSession();
+        } else {
+            // The rejected token was replaced while the request was out (a refresh, a new
+            // sign-in, a sign-out); the answer says nothing about the token held now.
+            qCWarning(lcSession) << "Ignored a rejection of a token that is no longer held";
+        }
+    } catch (...) {
+        setErrorMessage(describeException(failure));
     }
+}
+
+void AccountStore::abandonRunningSync()
+{
+    m_syncTask.cancel();
+    ++m_syncRun;
     setSyncing(false);
 }
 

@@ -3,6 +3,7 @@
 #include "foundation/logging.h"
 #include "platform/clipboard.h"
 #include "platform/secretstore.h"
+#include "platform/systemresume.h"
 #include "platform/urlopener.h"
 #include "storage/settings.h"
 #include "ui/desktopshell.h"
@@ -36,6 +37,7 @@ TesseraAppDependencies TesseraAppDependencies::production()
     dependencies.keychainOperations = productionKeychainOperations;
     dependencies.tokenRefreshScheduler = TokenRefreshScheduler::system();
     dependencies.openURL = openURLInDesktopBrowser;
+    dependencies.systemResumeNotifier = [] { return makeSystemResumeNotifier(); };
     dependencies.inert = TesseraApp::inertStartRequested();
     return dependencies;
 }
@@ -79,6 +81,11 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
         !m_inert, std::nullopt, std::move(dependencies.tokenRefreshScheduler),
         Keychain(std::move(operations)), m_settings, std::move(dependencies.openURL));
 
+    if (!m_inert && dependencies.systemResumeNotifier) {
+        m_resumeNotifier = dependencies.systemResumeNotifier();
+        connect(m_resumeNotifier.get(), &SystemResumeNotifier::resumed, m_store.get(),
+                &AccountStore::recheckTokenSchedule);
+    }
     if (!m_inert) {
         m_cliSignInSharing = std::make_unique<CLISignInSharing>(m_store.get(), m_settings);
         buildUserInterface();

@@ -12,6 +12,7 @@
 namespace tessera {
 
 class DesktopShell;
+class SystemResumeNotifier;
 
 // What the application is built from. `production()` gives the user's real settings,
 // secure store and clocks; tests hand in fakes.
@@ -23,6 +24,8 @@ struct TesseraAppDependencies
     std::function<KeychainSecurityOperations()> keychainOperations;
     TokenRefreshScheduler tokenRefreshScheduler;
     OpenURLFunction openURL;
+    // Tells the store when the machine wakes from suspend; none in tests.
+    std::function<std::unique_ptr<SystemResumeNotifier>()> systemResumeNotifier;
     // Set when the process runs under an automated test harness: nothing is read,
     // migrated, scheduled or registered.
     bool inert = false;
@@ -70,6 +73,7 @@ private:
     std::shared_ptr<SettingsStore> m_settings;
     std::unique_ptr<AccountStore> m_store;
     std::unique_ptr<CLISignInSharing> m_cliSignInSharing;
+    std::unique_ptr<SystemResumeNotifier> m_resumeNotifier;
     std::unique_ptr<DesktopShell> m_shell;
 };
 

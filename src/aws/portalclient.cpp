@@ -72,6 +72,13 @@ PortalError PortalError::pageLimitExceeded()
                        QStringLiteral("AWS access portal returned too many pages."));
 }
 
+PortalError PortalError::entryLimitExceeded(const QString &what)
+{
+    return PortalError(Case::entryLimitExceeded,
+                       QStringLiteral("AWS access portal listed too many ") + what +
+                           QLatin1Char('.'));
+}
+
 bool PortalError::operator==(const PortalError &other) const
 {
     return m_case == other.m_case && m_status == other.m_status && m_region == other.m_region;
@@ -98,6 +105,9 @@ QCoro::Task<QList<AccountEntry>> PortalClient::listAccounts(CancellationToken to
         [&accounts](const QJsonObject &page) {
             const QString key = QStringLiteral("accountList");
             const QJsonArray list = wire::requiredArray(page, key);
+            if (list.size() > maximumAccountCount - accounts.size()) {
+                throw PortalError::entryLimitExceeded(QStringLiteral("accounts"));
+            }
             for (qsizetype i = 0; i < list.size(); ++i) {
                 const QJsonObject entry = wire::arrayObject(list, i, key);
                 accounts.append(
@@ -118,9 +128,13 @@ QCoro::Task<QStringList> PortalClient::listRoles(QString accountId, Cancellation
     QStringList roles;
     co_await client.fetchAllPages(
         QStringLiteral("assignment/roles"), std::move(query),
-        [&roles](const QJsonObject &page) {
+        [&roles, &accountId](const QJsonObject &page) {
             const QString key = QStringLiteral("roleList");
             const QJsonArray list = wire::requiredArray(page, key);
+            if (list.size() > maximumRoleCount - roles.size()) {
+                throw PortalError::entryLimitExceeded(QStringLiteral("roles for account ") +
+                                                      accountId);
+            }
             for (qsizetype i = 0; i < list.size(); ++i) {
                 roles.append(wire::requiredString(wire::arrayObject(list, i, key),
                                                   QStringLiteral("roleName")));

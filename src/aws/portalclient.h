@@ -32,7 +32,8 @@ public:
         unauthorized,
         invalidResponse,
         repeatedNextToken,
-        pageLimitExceeded
+        pageLimitExceeded,
+        entryLimitExceeded
     };
 
     static PortalError http(int status);
@@ -41,6 +42,8 @@ public:
     static PortalError invalidResponse();
     static PortalError repeatedNextToken();
     static PortalError pageLimitExceeded();
+    // `what` names the listing: "accounts", or "roles for account 123456789012".
+    static PortalError entryLimitExceeded(const QString &what);
 
     Case errorCase() const { return m_case; }
     int status() const { return m_status; }
@@ -71,6 +74,11 @@ public:
 
     const QString &region() const { return m_region; }
     int maximumPageCount() const { return m_maximumPageCount; }
+
+    // The most one listing may hold, far above any real organization, so that a broken or
+    // hostile portal cannot make the listings grow without bound.
+    static constexpr qsizetype maximumAccountCount = 100000;
+    static constexpr qsizetype maximumRoleCount = 1000;
 
 private:
     using QueryItems = QList<QPair<QString, QString>>;

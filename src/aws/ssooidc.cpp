@@ -14,6 +14,9 @@ constexpr qint64 longestExpiry = 86400;
 constexpr qint64 defaultPollingInterval = 5;
 constexpr qint64 longestPollingInterval = 300;
 constexpr qint64 slowDownStep = 5;
+// Seconds since 1970. Saved dates beyond 1e13 seconds from 2001 are refused when read back,
+// and much larger values overflow the conversion to milliseconds.
+constexpr double latestClientSecretExpiry = 1e13;
 
 const QString sessionExpiredMessage = QStringLiteral("Sign-in timed out — try again.");
 
@@ -254,6 +257,16 @@ qint64 SSOOIDC::validatedPollingInterval(const DeviceAuthResponse &authorization
         throw OIDCError::invalidResponse();
     }
     return interval;
+}
+
+RegisterResponse SSOOIDC::validatedRegistration(const RegisterResponse &registration)
+{
+    // Written so that NaN fails too.
+    if (!(registration.clientSecretExpiresAt >= 0 &&
+          registration.clientSecretExpiresAt <= latestClientSecretExpiry)) {
+        throw OIDCError::invalidResponse();
+    }
+    return registration;
 }
 
 TokenResponse SSOOIDC::validatedToken(const TokenResponse &token)

@@ -84,6 +84,9 @@ public:
 
     static qint64 validatedPollingInterval(const DeviceAuthResponse &authorization);
     static TokenResponse validatedToken(const TokenResponse &token);
+    // The registration's expiry must be a date the secure store can hold and read back:
+    // from 1970 to about 317,000 years on.
+    static RegisterResponse validatedRegistration(const RegisterResponse &registration);
 
     const QString &region() const { return m_region; }
 

@@ -29,9 +29,13 @@ QCoro::Task<HttpResponse> FakeIdentityCenter::send(HttpRequest request, Cancella
     const QString path = request.url.path();
     if (path.endsWith(QLatin1String("/assignment/accounts"))) {
         ++accountListings;
-        bearerTokens << QString::fromUtf8(request.header("x-amz-sso_bearer_token"));
+        const QString bearer = QString::fromUtf8(request.header("x-amz-sso_bearer_token"));
+        bearerTokens << bearer;
         if (portalLatency.count() > 0) {
             co_await m_clock->sleep(portalLatency, token);
+        }
+        if (rejectedBearerTokens.contains(bearer)) {
+            co_return HttpResponse{401, {}, {}};
         }
         QJsonArray list;
         for (const AccountEntry &entry : accounts) {

@@ -47,6 +47,7 @@ public:
     QList<AccountEntry> accounts;
     QHash<QString, QStringList> roles;
     QHash<QString, int> roleFailureStatus; // by account id
+    QStringList rejectedBearerTokens;      // account listings with these answer 401
     std::chrono::milliseconds portalLatency{0};
     int accountListings = 0;
     int roleListings = 0;

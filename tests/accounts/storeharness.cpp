@@ -26,7 +26,7 @@ StoreHarness::~StoreHarness()
 
 AccountStore &StoreHarness::makeStore()
 {
-    auto sleepClock = clock;
+    auto sleepClock = schedulerClock ? schedulerClock : clock;
     auto sleeps = refreshSleeps;
     TokenRefreshScheduler scheduler{
         [sleepClock, sleeps](std::chrono::milliseconds duration, CancellationToken token) {

@@ -38,6 +38,9 @@ struct StoreHarness
 
     QTemporaryDir dataHome;
     std::shared_ptr<ManualClock> clock;
+    // What scheduled token steps sleep on; `clock` unless a test gives another. A second
+    // clock lets a test move the wall clock while timers stand still, as in a suspend.
+    std::shared_ptr<ManualClock> schedulerClock;
     std::shared_ptr<FakeIdentityCenter> service;
     InMemoryKeychainStore keychainStore;
     std::shared_ptr<InMemorySettingsStore> settings;

@@ -65,6 +65,8 @@ private Q_SLOTS:
         h.service->refreshFailureStatus = 400;
         AccountStore &store = h.makeStore();
 
+        // Not shown to the user, so logged.
+        QTest::ignoreMessage(QtWarningMsg, "Token refresh failed: invalid_grant");
         h.clock->advance(3300s);
         QCOMPARE(h.service->refreshes, 1);
         QCOMPARE(store.proactiveRefreshFailureCount(), 1);
@@ -267,6 +269,37 @@ private Q_SLOTS:
         QCOMPARE(store.token(), held);
         QCOMPARE(store.errorMessage(),
                  QStringLiteral("Tessera could not access Keychain (status -25299)."));
+    }
+
+    // Timers stand still while the machine is suspended (here: the wall clock moves, the
+    // scheduler's clock does not). On resume the planned step is re-planned by the wall
+    // clock, so a refresh that fell due during the suspend runs at once.
+    void resumeReplansTheStepByTheWallClock_data()
+    {
+        QTest::addColumn<int>("suspendedSeconds");
+        QTest::addColumn<int>("refreshes");
+        QTest::addColumn<qint64>("nextWaitSeconds");
+        QTest::newRow("past the refresh") << 3400 << 1 << qint64(3300); // the new token's
+        QTest::newRow("before the refresh") << 3000 << 0 << qint64(300);
+    }
+
+    void resumeReplansTheStepByTheWallClock()
+    {
+        QFETCH(int, suspendedSeconds);
+        QFETCH(int, refreshes);
+        QFETCH(qint64, nextWaitSeconds);
+        StoreHarness h;
+        h.schedulerClock = std::make_shared<ManualClock>();
+        h.storeSignIn(3600);
+        AccountStore &store = h.makeStore();
+        QCOMPARE(h.refreshSleeps->back(), 3300s);
+
+        h.clock->advance(std::chrono::seconds(suspendedSeconds));
+        store.recheckTokenSchedule();
+        h.schedulerClock->advance(0ms); // what is due now, as the event loop would run it
+        QCOMPARE(h.service->refreshes, refreshes);
+        QCOMPARE(h.refreshSleeps->back(), std::chrono::seconds(nextWaitSeconds));
+        QVERIFY(store.session().isSignedIn());
     }
 };
 

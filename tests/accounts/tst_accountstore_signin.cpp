@@ -103,6 +103,44 @@ private Q_SLOTS:
         store.cancelSignIn();
     }
 
+    // The registration's expiry is checked before anything is saved, so that what is
+    // saved can always be read back at the next start.
+    void registrationExpiryMustBeStorable_data()
+    {
+        QTest::addColumn<double>("expiresAt");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("year 2100") << 4102444800.0 << true;
+        QTest::newRow("1e13") << 1e13 << true;
+        QTest::newRow("1e14") << 1e14 << false;
+        QTest::newRow("1e17") << 1e17 << false;
+        QTest::newRow("1e300") << 1e300 << false;
+        QTest::newRow("-1e300") << -1e300 << false;
+        QTest::newRow("before 1970") << -1.0 << false;
+    }
+
+    void registrationExpiryMustBeStorable()
+    {
+        QFETCH(double, expiresAt);
+        QFETCH(bool, accepted);
+        StoreHarness h;
+        h.service->clientSecretExpiresAt = expiresAt;
+        AccountStore &store = h.makeStore();
+        store.signIn();
+        if (accepted) {
+            QVERIFY(store.session().isSigningIn());
+            QVERIFY(h.storedRegistration());
+            QCOMPARE(h.storedRegistration(), store.clientRegistration());
+            store.cancelSignIn();
+            return;
+        }
+        QVERIFY(processEventsUntil([&] { return !store.isSignInRunning(); }));
+        QCOMPARE(store.errorMessage(),
+                 QStringLiteral("AWS returned an invalid sign-in duration. Try signing in again."));
+        QVERIFY(!h.storedRegistration());
+        QVERIFY(!store.clientRegistration());
+        QCOMPARE(h.service->deviceAuthorizations, 0);
+    }
+
     void startURLMustBeHTTPS_data()
     {
         QTest::addColumn<QString>("startUrl");

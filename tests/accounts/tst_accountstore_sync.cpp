@@ -1,7 +1,9 @@
+#include "aws/endpoints.h"
 #include "storage/supportfiles.h"
 #include "storeharness.h"
 #include "support/testsupport.h"
 
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -163,6 +165,93 @@ private Q_SLOTS:
         QCOMPARE(store.accounts(), before);
         QCOMPARE(store.lastSync(), syncedAt);
         QCOMPARE(cacheFile(), cachedBefore);
+        QVERIFY(!store.syncing());
+    }
+
+    // A failure raised before any request (here a refused endpoint override) ends the sync
+    // like any other: reported, never thrown, and the next sync tries again.
+    void failureBeforeAnyRequestEndsTheSync_data()
+    {
+        QTest::addColumn<bool>("throughSignIn");
+        QTest::newRow("sync") << false;
+        QTest::newRow("sign-in") << true;
+    }
+
+    void failureBeforeAnyRequestEndsTheSync()
+    {
+        QFETCH(bool, throughSignIn);
+        const QString endpoint = QStringLiteral("http://portal.example.test");
+        qputenv("AWS_ENDPOINT_URL_SSO", endpoint.toLatin1());
+        const auto unset = qScopeGuard([] { qunsetenv("AWS_ENDPOINT_URL_SSO"); });
+        const QString message =
+            EndpointOverrideError(QStringLiteral("AWS_ENDPOINT_URL_SSO"), endpoint).description();
+        StoreHarness h;
+        h.service->approved = true;
+        if (!throughSignIn) {
+            h.storeSignIn(3600);
+        }
+        AccountStore &store = h.makeStore();
+        if (throughSignIn) {
+            store.signIn();
+            h.clock->advance(5s);
+            QVERIFY(processEventsUntil([&] { return !store.isSignInRunning(); }));
+            QVERIFY(store.session().isSignedIn());
+        } else {
+            test::waitFor(store.sync());
+        }
+        QVERIFY(!store.syncing());
+        QCOMPARE(store.errorMessage(), message);
+
+        store.setErrorMessage(std::nullopt);
+        test::waitFor(store.sync());
+        QCOMPARE(store.errorMessage(), message);
+        QCOMPARE(h.service->portalRequests(), 0);
+    }
+
+    // A sign-in completes while a sync with the previous token is out. That sync's late
+    // rejection must not end the new session, and the new session lists with its own token.
+    void lateRejectionOfThePreviousTokenSparesANewSignIn()
+    {
+        StoreHarness h;
+        h.storeSignIn(3600);
+        h.service->accounts = {{QStringLiteral("1"), QStringLiteral("One")}};
+        h.service->rejectedBearerTokens = {QStringLiteral("held-access")};
+        h.service->portalLatency = 10s;
+        AccountStore &store = h.makeStore();
+        auto staleSync = startTask<void>([&](CancellationToken) { return store.sync(); });
+        store.signIn();
+        h.service->approved = true;
+        h.clock->advance(5s);
+        QCOMPARE(store.token()->accessToken, QStringLiteral("access-1"));
+        h.clock->advance(30s);
+        QVERIFY(processEventsUntil([&] { return !store.isSignInRunning(); }));
+        QVERIFY(staleSync.isFinished());
+
+        QVERIFY(store.session().isSignedIn());
+        QCOMPARE(h.storedToken()->accessToken, QStringLiteral("access-1"));
+        QCOMPARE(h.service->bearerTokens,
+                 (QStringList{QStringLiteral("held-access"), QStringLiteral("access-1")}));
+        QCOMPARE(store.accounts().size(), 1);
+        QVERIFY(!store.errorMessage());
+        QVERIFY(!store.syncing());
+    }
+
+    // The token was refreshed while the listing was out; a rejection of the old token
+    // says nothing about the new one.
+    void rejectionOfARefreshedTokenKeepsTheSession()
+    {
+        StoreHarness h;
+        h.storeSignIn(3600); // refreshed 3300 s from now
+        h.service->rejectedBearerTokens = {QStringLiteral("held-access")};
+        h.service->portalLatency = 20s;
+        AccountStore &store = h.makeStore();
+        h.clock->advance(3290s);
+        auto sync = startTask<void>([&](CancellationToken) { return store.sync(); });
+        h.clock->advance(20s);
+        QVERIFY(sync.isFinished());
+        QCOMPARE(h.service->refreshes, 1);
+        QVERIFY(store.session().isSignedIn());
+        QCOMPARE(h.storedToken()->accessToken, QStringLiteral("access-1"));
         QVERIFY(!store.syncing());
     }
 

@@ -30,6 +30,18 @@ QByteArray accountsPage(const QStringList &ids, const char *nextToken = nullptr)
     return QJsonDocument(page).toJson(QJsonDocument::Compact);
 }
 
+// A page of `count` identical entries, with a next token unless it is the last.
+QByteArray pageOf(const char *listKey, const QByteArray &entry, int count, bool last)
+{
+    QByteArray entries = entry;
+    for (int i = 1; i < count; ++i) {
+        entries += ',' + entry;
+    }
+    return QByteArray("{\"") + listKey + "\":[" + entries + "]" +
+           (last ? QByteArray("}")
+                 : QByteArray(",\"nextToken\":\"page-") + QByteArray::number(count) + "\"}");
+}
+
 QStringList ids(const QList<AccountEntry> &accounts)
 {
     QStringList out;
@@ -165,6 +177,54 @@ private Q_SLOTS:
             QCOMPARE(int(error->errorCase()), failure);
         }
         QCOMPARE(transport->requestCount(), requests);
+    }
+
+    // One listing holds at most 100,000 accounts, or 1,000 roles of one account, however
+    // the portal pages them; beyond that the listing ends before the next request.
+    void listingSizeIsCapped_data()
+    {
+        QTest::addColumn<bool>("roles");
+        QTest::addColumn<QList<int>>("pageSizes");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("accounts at the cap") << false << QList<int>{60000, 40000} << true;
+        QTest::newRow("accounts over the cap") << false << QList<int>{60000, 40001, 1} << false;
+        QTest::newRow("roles at the cap") << true << QList<int>{999, 1} << true;
+        QTest::newRow("roles over the cap") << true << QList<int>{1001, 1} << false;
+    }
+
+    void listingSizeIsCapped()
+    {
+        QFETCH(bool, roles);
+        QFETCH(QList<int>, pageSizes);
+        QFETCH(bool, accepted);
+        for (qsizetype i = 0; i < pageSizes.size(); ++i) {
+            const bool last = i + 1 == pageSizes.size();
+            transport->enqueue(InMemoryHttpTransport::response(
+                200, roles ? pageOf("roleList", R"({"roleName":"Admin"})", pageSizes[i], last)
+                           : pageOf("accountList", R"({"accountId":"1","accountName":"a"})",
+                                    pageSizes[i], last)));
+        }
+        const PortalClient portal = client();
+        auto run =
+            startTask<qsizetype>([portal, roles](CancellationToken t) -> QCoro::Task<qsizetype> {
+                if (roles) {
+                    co_return (co_await portal.listRoles(QStringLiteral("123456789012"), t)).size();
+                }
+                co_return (co_await portal.listAccounts(t)).size();
+            });
+        QVERIFY(test::runToEnd(*clock, run));
+        if (accepted) {
+            QCOMPARE(run.resultNow(), roles ? 1000 : 100000);
+            return;
+        }
+        const auto error = failureAs<PortalError>(run);
+        QVERIFY(error);
+        QCOMPARE(error->errorCase(), PortalError::Case::entryLimitExceeded);
+        QCOMPARE(error->description(),
+                 roles ? QStringLiteral(
+                             "AWS access portal listed too many roles for account 123456789012.")
+                       : QStringLiteral("AWS access portal listed too many accounts."));
+        QCOMPARE(transport->requestCount(), pageSizes.size() - 1);
     }
 
     void statusesMapToPortalErrors_data()
