@@ -1,10 +1,12 @@
 #include "platform/autostart.h"
 
+#include "foundation/logging.h"
+#include "storage/supportfiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -63,10 +65,6 @@ bool LoginItem::enable() const
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        return false;
-    }
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Tessera\n"
@@ -76,8 +74,14 @@ bool LoginItem::enable() const
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
                              .arg(quotedExec(m_executable));
-    file.write(text.toUtf8());
-    return file.commit();
+    try {
+        writeFileAtomically(path, text.toUtf8());
+    } catch (const FileError &error) {
+        qCWarning(lcPersistence).noquote()
+            << "Could not write the autostart entry:" << error.description();
+        return false;
+    }
+    return true;
 }
 
 bool LoginItem::disable() const
