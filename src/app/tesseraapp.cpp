@@ -1,10 +1,13 @@
 #include "app/tesseraapp.h"
 
+#include "awsconfig/awsconfigmanager.h"
 #include "foundation/logging.h"
 #include "platform/clipboard.h"
 #include "platform/secretstore.h"
 #include "platform/systemresume.h"
 #include "platform/urlopener.h"
+#include "storage/filekeychain.h"
+#include "storage/interruptedwrites.h"
 #include "storage/settings.h"
 #include "ui/desktopshell.h"
 
@@ -58,6 +61,7 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
     registerTesseraDefaults(*m_settings);
     if (!m_inert) {
         migrateNamingTemplate(*m_settings);
+        removeInterruptedWritesOfOwnFiles();
     }
 
     // The inert store never touches the secure store, so it gets one that holds nothing.
@@ -94,6 +98,15 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
 }
 
 TesseraApp::~TesseraApp() = default;
+
+void TesseraApp::removeInterruptedWritesOfOwnFiles()
+{
+    // Another instance would have been turned away before this point, so no write that is
+    // still under way can be taken for an interrupted one.
+    removeInterruptedSupportFileWrites(defaultFileKeychainFolder());
+    AWSConfigManager::removeInterruptedWrites(
+        AWSConfigManager::configFileURL(AWSConfigManagementSettings::fromSettings(*m_settings)));
+}
 
 void TesseraApp::buildUserInterface()
 {

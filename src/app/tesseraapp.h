@@ -66,6 +66,7 @@ public:
 private:
     // The tray, the panel, Quick Search and the onboarding window attach to the store here.
     void buildUserInterface();
+    void removeInterruptedWritesOfOwnFiles();
 
     bool m_inert = false;
     bool m_showOnboardingAtLaunch = false;

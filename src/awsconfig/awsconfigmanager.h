@@ -56,6 +56,9 @@ public:
     static std::optional<QString> latestBackup(const QString &configPath);
     static void pruneBackups(const QString &configPath);
     static void restoreBackup(const QString &backupPath, const AWSConfigPlan &plan);
+    // Removes the temporaries that writes of the config at `configPath` left when they
+    // were interrupted; answers how many.
+    static int removeInterruptedWrites(const QString &configPath);
 
     static QMap<QString, QString> loadMappings();
     static void saveMappings(const QMap<QString, QString> &mappings);

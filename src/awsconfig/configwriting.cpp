@@ -1,10 +1,13 @@
+#include "awsconfig/awsconfigdocument.h"
 #include "awsconfig/awsconfigmanager.h"
+#include "storage/interruptedwrites.h"
 #include "storage/supportfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -158,6 +161,31 @@ void AWSConfigManager::restoreBackup(const QString &backupPath, const AWSConfigP
                         QFileInfo::exists(target)
                             ? std::nullopt
                             : std::optional(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+}
+
+int AWSConfigManager::removeInterruptedWrites(const QString &configPath)
+{
+    // The config's folder is the user's, and "config.backup" has the form of a temporary
+    // too. So only a file that holds Tessera's block counts, and only with both upper- and
+    // lower-case letters in its suffix, which a random suffix has 31 times in 32 and a
+    // word a user picks hardly ever.
+    const QFileInfo target(resolvingSymlinks(configPath));
+    const QString targetName = target.fileName();
+    const QByteArray marker(managedBlockStartMarker);
+    return tessera::removeInterruptedWrites(target.path(), [&](const QFileInfo &entry) {
+        const QString name = entry.fileName();
+        if (!isInterruptedWriteOf(name, targetName)) {
+            return false;
+        }
+        const QStringView suffix = QStringView(name).sliced(targetName.size() + 1);
+        const auto isUpper = [](QChar c) { return c.isUpper(); };
+        if (std::none_of(suffix.begin(), suffix.end(), isUpper) ||
+            std::all_of(suffix.begin(), suffix.end(), isUpper)) {
+            return false;
+        }
+        QFile file(entry.filePath());
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains(marker);
+    });
 }
 
 std::optional<QString> AWSConfigManager::grantedExecutablePath()

@@ -2,6 +2,7 @@
 
 #include <QCollator>
 #include <QLocale>
+#include <QTextBoundaryFinder>
 #include <algorithm>
 #include <limits>
 #include <numeric>
@@ -81,13 +82,6 @@ bool isWordCharacter(char32_t codePoint)
     return QChar::isLetterOrNumber(codePoint);
 }
 
-qsizetype characterCount(QStringView text)
-{
-    qsizetype count = 0;
-    forEachCodePoint(text, [&](qsizetype, char32_t) { ++count; });
-    return count;
-}
-
 bool isWordLike(QStringView term)
 {
     bool wordLike = true;
@@ -109,6 +103,56 @@ template<typename Append> void collectWordStarts(QStringView text, Append append
     });
 }
 
+// Appends a flag for every position of `text`, and one for its end, telling whether a
+// user-perceived character (grapheme cluster) starts there: "👍🏽" is one character in two
+// code points and four code units, and a search must neither find "👍" in it nor match its
+// halves separately. Answers false, appending nothing, when every position starts one, as
+// in all text below the combining marks: the common case is then plain code-unit matching.
+bool appendCharacterStarts(QStringView text, std::vector<char> &starts)
+{
+    bool everyPosition = true;
+    for (qsizetype i = 0; i < text.size() && everyPosition; ++i) {
+        const char16_t c = text[i].unicode();
+        everyPosition = c < 0x300 && !(c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n');
+    }
+    if (everyPosition) {
+        return false;
+    }
+    const size_t first = starts.size();
+    starts.resize(first + size_t(text.size()) + 1, 0);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), text.size());
+    for (qsizetype position = 0; position >= 0; position = finder.toNextBoundary()) {
+        starts[first + size_t(position)] = 1;
+    }
+    starts.back() = 1;
+    if (std::all_of(starts.begin() + qsizetype(first), starts.end(), [](char f) { return f; })) {
+        starts.resize(first);
+        return false;
+    }
+    return true;
+}
+
+// A folded text as code units, with where its characters start (null: at every position).
+struct Characters
+{
+    const char16_t *units = nullptr;
+    qsizetype length = 0;
+    const char *starts = nullptr;
+};
+
+inline bool startsCharacter(const Characters &text, qsizetype position)
+{
+    return !text.starts || text.starts[position];
+}
+
+qsizetype characterCount(const Characters &text)
+{
+    if (!text.starts) {
+        return text.length;
+    }
+    return qsizetype(std::count(text.starts, text.starts + text.length, 1));
+}
+
 // Terms are a few characters long: an inline loop beats a call to memcmp.
 inline bool equalCharacters(const char16_t *a, const char16_t *b, qsizetype count)
 {
@@ -120,32 +164,59 @@ inline bool equalCharacters(const char16_t *a, const char16_t *b, qsizetype coun
     return true;
 }
 
-// Where `term` first occurs in `text`, or -1. Texts here are names of a few dozen
-// characters, where a plain scan beats any clever search.
-inline qsizetype findCharacters(const char16_t *text, qsizetype textLength, const char16_t *term,
-                                qsizetype termLength)
+// Whether `term` stands at `at` in `text` as whole characters.
+inline bool occursAt(const Characters &text, qsizetype at, const Characters &term)
 {
-    const char16_t first = term[0];
-    for (qsizetype i = 0; i + termLength <= textLength; ++i) {
-        if (text[i] == first && equalCharacters(text + i + 1, term + 1, termLength - 1)) {
+    return at + term.length <= text.length &&
+           equalCharacters(text.units + at, term.units, term.length) && startsCharacter(text, at) &&
+           startsCharacter(text, at + term.length);
+}
+
+// Where `term` first occurs as whole characters in `text` from `from` on, or -1. Texts
+// here are names of a few dozen characters, where a plain scan beats any clever search.
+// (A term made of several code units per character never occurs in a text without such
+// characters, so texts without boundaries need no check.)
+inline qsizetype findCharacters(const Characters &text, const Characters &term, qsizetype from = 0)
+{
+    const char16_t first = term.units[0];
+    for (qsizetype i = from; i + term.length <= text.length; ++i) {
+        if (text.units[i] == first &&
+            equalCharacters(text.units + i + 1, term.units + 1, term.length - 1) &&
+            startsCharacter(text, i) && startsCharacter(text, i + term.length)) {
             return i;
         }
     }
     return -1;
 }
 
-inline bool isSubsequenceOf(const char16_t *term, qsizetype termLength, const char16_t *text,
-                            qsizetype textLength)
+inline bool isSubsequenceOf(const Characters &term, const Characters &text)
 {
-    qsizetype position = 0;
-    for (qsizetype k = 0; k < termLength; ++k) {
-        while (position < textLength && text[position] != term[k]) {
+    if (!term.starts && !text.starts) {
+        qsizetype position = 0;
+        for (qsizetype k = 0; k < term.length; ++k) {
+            while (position < text.length && text.units[position] != term.units[k]) {
+                ++position;
+            }
+            if (position == text.length) {
+                return false;
+            }
             ++position;
         }
-        if (position == textLength) {
+        return true;
+    }
+    // Character by character: each of the term's must stand whole in the text, in order.
+    qsizetype position = 0;
+    for (qsizetype k = 0; k < term.length;) {
+        qsizetype end = k + 1;
+        while (end < term.length && !startsCharacter(term, end)) {
+            ++end;
+        }
+        const qsizetype at = findCharacters(text, Characters{term.units + k, end - k}, position);
+        if (at < 0) {
             return false;
         }
-        ++position;
+        position = at + (end - k);
+        k = end;
     }
     return true;
 }
@@ -155,24 +226,27 @@ inline const char16_t *charactersOf(QStringView text)
     return reinterpret_cast<const char16_t *>(text.data());
 }
 
-// The match kind of `term` in the folded `text` whose words start at `wordStarts`.
-Match matchFolded(const char16_t *text, qsizetype textLength, const quint32 *wordStarts,
-                  quint32 wordCount, QStringView termView, bool termIsWordLike,
-                  bool subsequenceAllowed)
+// The characters of `text`, their starts kept in `storage`.
+Characters charactersWithStarts(QStringView text, std::vector<char> &storage)
 {
-    const char16_t *term = charactersOf(termView);
-    const qsizetype termLength = termView.size();
-    if (termLength > textLength) {
+    storage.clear();
+    const bool withStarts = appendCharacterStarts(text, storage);
+    return Characters{charactersOf(text), text.size(), withStarts ? storage.data() : nullptr};
+}
+
+// The match kind of `term` in the folded `text` whose words start at `wordStarts`.
+Match matchFolded(const Characters &text, const quint32 *wordStarts, quint32 wordCount,
+                  const Characters &term, bool termIsWordLike, bool subsequenceAllowed)
+{
+    if (term.length > text.length) {
         return Match::none;
     }
-    if (equalCharacters(text, term, termLength)) {
+    if (occursAt(text, 0, term)) {
         return Match::prefix;
     }
-    const qsizetype at = findCharacters(text, textLength, term, termLength);
+    const qsizetype at = findCharacters(text, term);
     if (at < 0) {
-        return subsequenceAllowed && isSubsequenceOf(term, termLength, text, textLength)
-                   ? Match::subsequence
-                   : Match::none;
+        return subsequenceAllowed && isSubsequenceOf(term, text) ? Match::subsequence : Match::none;
     }
     // A term with a separator in it can never be the start of a word.
     if (termIsWordLike) {
@@ -181,10 +255,10 @@ Match matchFolded(const char16_t *text, qsizetype textLength, const quint32 *wor
             if (start < at) {
                 continue;
             }
-            if (start + termLength > textLength) {
+            if (start + term.length > text.length) {
                 break;
             }
-            if (equalCharacters(text + start, term, termLength)) {
+            if (occursAt(text, start, term)) {
                 return Match::wordPrefix;
             }
         }
@@ -195,10 +269,14 @@ Match matchFolded(const char16_t *text, qsizetype textLength, const quint32 *wor
 Match matchText(const QString &text, const QString &term)
 {
     const QString folded = foldedForSearch(text);
-    std::vector<quint32> starts;
-    collectWordStarts(folded, [&](quint32 start) { starts.push_back(start); });
-    return matchFolded(charactersOf(folded), folded.size(), starts.data(), quint32(starts.size()),
-                       term, isWordLike(term), characterCount(term) >= 2);
+    std::vector<quint32> wordStarts;
+    collectWordStarts(folded, [&](quint32 start) { wordStarts.push_back(start); });
+    std::vector<char> textStarts;
+    std::vector<char> termStarts;
+    const Characters termCharacters = charactersWithStarts(term, termStarts);
+    return matchFolded(charactersWithStarts(folded, textStarts), wordStarts.data(),
+                       quint32(wordStarts.size()), termCharacters, isWordLike(term),
+                       characterCount(termCharacters) >= 2);
 }
 
 QCollator localizedNameCollator()
@@ -246,14 +324,21 @@ bool containsAllTerms(const QString &text, const QStringList &terms)
         return true;
     }
     const QString folded = foldedForSearch(text);
-    return std::all_of(terms.cbegin(), terms.cend(),
-                       [&](const QString &term) { return folded.contains(term); });
+    std::vector<char> starts;
+    const Characters characters = charactersWithStarts(folded, starts);
+    return std::all_of(terms.cbegin(), terms.cend(), [&](const QString &term) {
+        return term.isEmpty() ||
+               findCharacters(characters, Characters{charactersOf(term), term.size()}) >= 0;
+    });
 }
 
 bool isSubsequence(QStringView term, QStringView folded)
 {
-    return characterCount(term) >= 2 &&
-           isSubsequenceOf(charactersOf(term), term.size(), charactersOf(folded), folded.size());
+    std::vector<char> termStarts;
+    std::vector<char> textStarts;
+    const Characters termCharacters = charactersWithStarts(term, termStarts);
+    return characterCount(termCharacters) >= 2 &&
+           isSubsequenceOf(termCharacters, charactersWithStarts(folded, textStarts));
 }
 
 std::optional<int> fieldScore(const QString &text, const QString &term)
@@ -381,6 +466,10 @@ int AccountSearchIndex::FieldTable::add(QStringView text, bool withWords)
         collectWordStarts(text, [&](quint32 start) { m_wordStarts.push_back(start); });
     }
     field.wordCount = quint32(m_wordStarts.size()) - field.wordStarts;
+    const size_t characterStarts = m_characterStarts.size();
+    if (appendCharacterStarts(text, m_characterStarts)) {
+        field.characterStarts = quint32(characterStarts);
+    }
     m_chars.append(text);
     m_fields.push_back(field);
     return int(m_fields.size()) - 1;
@@ -390,6 +479,7 @@ void AccountSearchIndex::FieldTable::clear()
 {
     m_chars.clear();
     m_wordStarts.clear();
+    m_characterStarts.clear();
     m_fields.clear();
 }
 
@@ -401,6 +491,13 @@ const char16_t *AccountSearchIndex::FieldTable::characters(const Field &field) c
 const quint32 *AccountSearchIndex::FieldTable::wordStarts(const Field &field) const
 {
     return m_wordStarts.data() + field.wordStarts;
+}
+
+const char *AccountSearchIndex::FieldTable::characterStarts(const Field &field) const
+{
+    return field.characterStarts == Field::noCharacterStarts
+               ? nullptr
+               : m_characterStarts.data() + field.characterStarts;
 }
 
 AccountSearchIndex::AccountSearchIndex() = default;
@@ -517,14 +614,21 @@ int AccountSearchIndex::scoreTerm(const Entry &entry, const Term &term) const
     if (term.mask & ~entry.mask) {
         return 0;
     }
+    const Characters wanted{charactersOf(term.text), term.text.size(),
+                            term.characterStarts == Field::noCharacterStarts
+                                ? nullptr
+                                : m_termCharacterStarts.data() + term.characterStarts};
+    const auto charactersOfField = [](const FieldTable &table, const Field &field) {
+        return Characters{table.characters(field), qsizetype(field.length),
+                          table.characterStarts(field)};
+    };
     const auto match = [&](const FieldTable &table, int index) {
         const Field &field = table.field(index);
         if (term.mask & ~field.mask) {
             return Match::none;
         }
-        return matchFolded(table.characters(field), field.length, table.wordStarts(field),
-                           field.wordCount, term.text, term.wordLike,
-                           term.longEnoughForSubsequence);
+        return matchFolded(charactersOfField(table, field), table.wordStarts(field),
+                           field.wordCount, wanted, term.wordLike, term.longEnoughForSubsequence);
     };
 
     // Fields in order of their best possible score, so that a perfect match ends the search.
@@ -541,12 +645,10 @@ int AccountSearchIndex::scoreTerm(const Entry &entry, const Term &term) const
     if (best < idPrefixScore) {
         const Field &id = m_accountFields.field(entry.id);
         if (!(term.mask & ~id.mask)) {
-            const char16_t *text = m_accountFields.characters(id);
-            const char16_t *wanted = charactersOf(term.text);
-            const qsizetype length = term.text.size();
-            if (length <= qsizetype(id.length) && equalCharacters(text, wanted, length)) {
+            const Characters text = charactersOfField(m_accountFields, id);
+            if (occursAt(text, 0, wanted)) {
                 best = idPrefixScore;
-            } else if (findCharacters(text, id.length, wanted, length) >= 0) {
+            } else if (findCharacters(text, wanted) >= 0) {
                 best = std::max(best, idSubstringScore);
             }
         }
@@ -557,9 +659,22 @@ int AccountSearchIndex::scoreTerm(const Entry &entry, const Term &term) const
 bool AccountSearchIndex::prepareTerms(const QString &folded) const
 {
     m_terms.clear();
+    m_termCharacterStarts.clear();
     splitAtWhiteSpace(folded, [&](QStringView text) {
-        m_terms.push_back({text, characterMask(text), isWordLike(text), characterCount(text) >= 2});
+        Term term{text, Field::noCharacterStarts, characterMask(text), isWordLike(text), false};
+        const size_t starts = m_termCharacterStarts.size();
+        if (appendCharacterStarts(text, m_termCharacterStarts)) {
+            term.characterStarts = quint32(starts);
+        }
+        m_terms.push_back(term);
     });
+    for (Term &term : m_terms) {
+        const char *starts = term.characterStarts == Field::noCharacterStarts
+                                 ? nullptr
+                                 : m_termCharacterStarts.data() + term.characterStarts;
+        term.longEnoughForSubsequence =
+            characterCount(Characters{charactersOf(term.text), term.text.size(), starts}) >= 2;
+    }
     return !m_terms.empty();
 }
 
@@ -586,7 +701,14 @@ bool AccountSearchIndex::narrowsLastSearch() const
     }
     for (size_t i = 0; i < m_lastTerms.size(); ++i) {
         const auto [offset, length] = m_lastTerms[i];
-        if (!m_terms[i].text.startsWith(QStringView(m_lastQuery).sliced(offset, length))) {
+        const Term &term = m_terms[i];
+        if (!term.text.startsWith(QStringView(m_lastQuery).sliced(offset, length))) {
+            return false;
+        }
+        // "👍" to "👍🏽" changes the last character rather than adding one: what matches
+        // the longer term need not match the shorter.
+        if (term.characterStarts != Field::noCharacterStarts &&
+            !m_termCharacterStarts[term.characterStarts + size_t(length)]) {
             return false;
         }
     }

@@ -143,15 +143,18 @@ public:
     AccountList browse(const QStringList &pinnedAccountIds, const QStringList &groupNames) const;
 
 private:
-    // One text prepared for matching: its characters, where its words start, and a bit
-    // mask of the characters it holds (a term with a character outside the mask cannot
-    // match, which rules out most texts before any comparison).
+    // One text prepared for matching: its code units, where its words start, where its
+    // user-perceived characters start (kept only for texts where some character spans
+    // several code units), and a bit mask of the code units it holds (a term with one
+    // outside the mask cannot match, which rules out most texts before any comparison).
     struct Field
     {
+        static constexpr quint32 noCharacterStarts = ~quint32(0);
         quint32 offset = 0;
         quint32 length = 0;
         quint32 wordStarts = 0;
         quint32 wordCount = 0;
+        quint32 characterStarts = noCharacterStarts;
         quint64 mask = 0;
     };
     class FieldTable
@@ -162,15 +165,20 @@ private:
         const Field &field(int index) const { return m_fields[size_t(index)]; }
         const char16_t *characters(const Field &field) const;
         const quint32 *wordStarts(const Field &field) const;
+        // Null when every position of the field starts a character.
+        const char *characterStarts(const Field &field) const;
 
     private:
         QString m_chars;
         std::vector<quint32> m_wordStarts;
+        std::vector<char> m_characterStarts;
         std::vector<Field> m_fields;
     };
     struct Term
     {
         QStringView text;
+        // In m_termCharacterStarts, or Field::noCharacterStarts.
+        quint32 characterStarts = Field::noCharacterStarts;
         quint64 mask = 0;
         bool wordLike = false;
         bool longEnoughForSubsequence = false;
@@ -218,6 +226,7 @@ private:
 
     // Scratch space reused by every search.
     mutable std::vector<Term> m_terms;
+    mutable std::vector<char> m_termCharacterStarts;
     mutable std::vector<Hit> m_hits;
     mutable std::vector<int> m_bucketStarts;
     mutable std::vector<char> m_listed;

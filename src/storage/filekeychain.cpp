@@ -28,8 +28,20 @@ QString itemPath(const QString &folder, const QVariantMap &query)
 
 bool ensureFolder(const QString &folder)
 {
-    if (!QDir().mkpath(folder)) {
-        return false;
+    // Created with its final mode, so that it is not open to others even for a moment;
+    // the mode is corrected only where a umask took owner bits away or the folder
+    // already existed with another.
+    if (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (!QDir().mkpath(parent) ||
+            (!QDir().mkdir(folder, ownerOnlyFolder) && !QFileInfo(folder).isDir())) {
+            return false;
+        }
+    }
+    // Owner, group and others; Qt repeats the owner's bits as the "user" ones.
+    const QFileDevice::Permissions unixBits = QFileDevice::Permissions(0x7077);
+    if ((QFile::permissions(folder) & unixBits) == ownerOnlyFolder) {
+        return true;
     }
     return QFile::setPermissions(folder, ownerOnlyFolder);
 }

@@ -89,7 +89,11 @@ void writeFileAtomically(const QString &path, const QByteArray &data,
     if (permissions) {
         file.setPermissions(*permissions);
     }
-    if (file.write(data) != data.size() || !file.commit()) {
+    // QSaveFile::commit() does not report a failure of the final flush of its buffer, so
+    // a full disk (or a file-size limit) would leave a cut-off file in place of the old one
+    // while the write looks successful. Flushing first makes every short write an error,
+    // and cancelWriting() then keeps the old file.
+    if (file.write(data) != data.size() || !file.flush() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         throw FileError(QStringLiteral("The file “") + fileDisplayName(path) +

@@ -4,6 +4,9 @@
 #include "storage/recordcoding.h"
 #include "storage/settings.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,8 +53,21 @@ private Q_SLOTS:
                                                  QStringLiteral("us-east-1"),
                                                  QStringLiteral("https://x/start")}));
         int keychainRequests = 0;
+        // Temporaries of writes a kill interrupted go; the user's files next to them stay.
+        const QString leftover =
+            m_data.filePath(QStringLiteral("Tessera/organization.json.AbCdEf"));
+        const QString secret =
+            m_data.filePath(QStringLiteral("Tessera/secrets/Tessera.token.secret.qWeRty"));
+        const QString unrelated = m_data.filePath(QStringLiteral("Tessera/notes.AbCdEf"));
+        for (const QString &path : {leftover, secret, unrelated}) {
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
 
         const TesseraApp app(dependencies(settings, keychain, false, &keychainRequests));
+        QVERIFY(!QFileInfo::exists(leftover) && !QFileInfo::exists(secret));
+        QVERIFY(QFileInfo::exists(unrelated));
         QVERIFY(!app.isInert());
         QVERIFY(app.showOnboardingAtLaunch());
         QCOMPARE(settings->string(QStringLiteral("quickSearchHotkey")),

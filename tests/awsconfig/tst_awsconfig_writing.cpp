@@ -2,6 +2,8 @@
 #include "awsconfig/profileautoupdate.h"
 #include "awsconfigtestdata.h"
 #include "storage/settings.h"
+#include "storage/supportfiles.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -185,6 +187,65 @@ private Q_SLOTS:
             QCOMPARE(error.kind(), AWSConfigManagerError::Kind::missingBackup);
         }
         QCOMPARE(AWSConfigManager::latestBackup(m_path), std::nullopt);
+    }
+
+    void aFullDiskKeepsTheOldFiles()
+    {
+        // The config: the write fails, the old file and its backup stay whole.
+        const QString original = QStringLiteral("[profile mine]\n");
+        writeText(m_path, original);
+        const AWSConfigPlan plan = planFor(QStringLiteral("eu-west-1"), firstApply);
+        const off_t limit = 64;
+        QVERIFY(plan.proposedContents.size() > limit * 4);
+        QVERIFY(runWithFileSizeLimit(limit, [&] {
+            try {
+                AWSConfigManager::apply(plan, firstApply);
+            } catch (const FileError &) {
+                return true;
+            }
+            return false;
+        }));
+        QCOMPARE(readText(m_path), original);
+        const QStringList backups = backupsIn(m_dir->path());
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(readText(m_dir->filePath(backups.constFirst())), original);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+        // The profile names: a failure is only logged, and the old names stay readable.
+        const QString mappings = AWSConfigManager::mappingsFileURL();
+        writeText(mappings, QStringLiteral("{\"a|b|c\":\"old\"}"));
+        QVERIFY(runWithFileSizeLimit(limit, [&] {
+            AWSConfigManager::saveMappings(plan.mappings);
+            return true;
+        }));
+        QCOMPARE(readText(mappings), QStringLiteral("{\"a|b|c\":\"old\"}"));
+    }
+
+    void removesOnlyItsOwnInterruptedWrites_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("withBlock");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("temporary") << "config.AbCdEf" << true << true;
+        QTest::newRow("user's copy") << "config.backup" << true << false;
+        QTest::newRow("upper case") << "config.BACKUP" << true << false;
+        QTest::newRow("without the block") << "config.AbCdEf" << false << false;
+        QTest::newRow("backup") << "config.tessera-backup-20260304-050607" << true << false;
+        QTest::newRow("other file") << "credentials.AbCdEf" << true << false;
+    }
+
+    void removesOnlyItsOwnInterruptedWrites()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, withBlock);
+        QFETCH(bool, removed);
+        writeText(m_path, QStringLiteral("[profile mine]\n"));
+        const QString path = m_dir->filePath(name);
+        writeText(path, withBlock ? planFor(QString(), firstApply).proposedContents
+                                  : QStringLiteral("[profile mine]\n"));
+        QCOMPARE(AWSConfigManager::removeInterruptedWrites(m_path), removed ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(path), !removed);
+        QVERIFY(QFileInfo::exists(m_path));
     }
 
     void readsOnlyWellFormedMappings()

@@ -88,6 +88,14 @@ private Q_SLOTS:
         QVERIFY(!item.isEnabled());
 
         QVERIFY(item.enable());
+        // On a full disk enabling fails, and the entry written before stays whole.
+        const auto contents = [&] {
+            QFile entryFile(item.entryPath());
+            return entryFile.open(QIODevice::ReadOnly) ? entryFile.readAll() : QByteArray();
+        };
+        const QByteArray written = contents();
+        QVERIFY(test::runWithFileSizeLimit(64, [&] { return !item.enable(); }));
+        QCOMPARE(contents(), written);
         QVERIFY(item.disable());
         QVERIFY(!QFile::exists(item.entryPath()));
         QVERIFY(!item.isEnabled());

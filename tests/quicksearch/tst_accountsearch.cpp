@@ -71,6 +71,23 @@ private Q_SLOTS:
                                                << "prod" << 0;
         QTest::newRow("non-ASCII letters fold") << "Ärger Ödland"
                                                 << "öd" << 80;
+        // Characters as the user sees them, however many code units they take.
+        QTest::newRow("a modifier is part of its emoji") << "👍🏽 team"
+                                                         << "👍" << 0;
+        QTest::newRow("the whole emoji") << "👍🏽 team"
+                                         << "👍🏽" << 100;
+        QTest::newRow("halves of different characters") << "😀𐺀a"
+                                                        << "🚀a" << 0;
+        QTest::newRow("emoji in order") << "😀 rocket 🚀"
+                                        << "😀🚀" << 20;
+        QTest::newRow("a mark makes another letter") << "x\u0301yz"
+                                                     << "xy" << 0;
+        QTest::newRow("the letter with its mark") << "x\u0301yz"
+                                                  << "x\u0301y" << 100;
+        QTest::newRow("flags pair from the start") << "🇩🇪🇫🇷"
+                                                   << "🇪🇫" << 0;
+        QTest::newRow("one emoji is one character") << "😀 team"
+                                                    << "😀" << 100;
     }
     void fieldScoreScale()
     {
@@ -78,6 +95,10 @@ private Q_SLOTS:
         QFETCH(QString, term);
         QFETCH(int, score);
         QCOMPARE(fieldScore(text, term).value_or(0), score);
+        // The prepared index scores an account's name on the same scale.
+        const AWSAccount account = makeAccount(QStringLiteral("0"), text, {});
+        QCOMPARE(accountSearchScore(account, term, false, std::nullopt).value_or(0), score);
+        QCOMPARE(containsAllTerms(text, {term}), score >= 60);
     }
 
     void subsequenceNeedsTwoCharacters()
@@ -88,6 +109,17 @@ private Q_SLOTS:
         QVERIFY(!isSubsequence(u"np", u"production"));
         // Greedy: each character is looked for after the previous match only.
         QVERIFY(!isSubsequence(u"oo", u"pro"));
+        QVERIFY(!isSubsequence(u"🚀", u"🚀 launch")); // one character, two code units
+    }
+
+    void aChangedLastCharacterIsNoNarrowerSearch()
+    {
+        const QList<AWSAccount> accounts = {
+            makeAccount(QStringLiteral("1"), QStringLiteral("👍🏽 team"), {})};
+        AccountSearchIndex index;
+        index.update(accounts, {});
+        QVERIFY(index.search(QStringLiteral("👍")).isEmpty());
+        QCOMPARE(index.search(QStringLiteral("👍🏽")).toList(), accounts);
     }
 
     void accountScores_data()

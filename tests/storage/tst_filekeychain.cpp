@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tessera;
 
@@ -56,6 +59,34 @@ private Q_SLOTS:
         QCOMPARE(keychain.loadData(QStringLiteral("token")), std::nullopt);
         QCOMPARE(operations.remove(Keychain::baseQuery(QStringLiteral("token"))),
                  keychainStatusItemNotFound);
+    }
+
+    void theFolderIsNeverOpenToOthers()
+    {
+        // Created with its final mode: its mode is never changed afterwards, so it was
+        // never wider than that, whatever the umask allows.
+        const int events = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(events >= 0);
+        QVERIFY(::inotify_add_watch(events, QFile::encodeName(m_root.path()).constData(),
+                                    IN_CREATE | IN_ATTRIB) >= 0);
+        const mode_t umask = ::umask(0);
+        Keychain(makeFileKeychainOperations(m_root.path() + QStringLiteral("/private")))
+            .saveData("x", QStringLiteral("token"));
+        ::umask(umask);
+
+        QStringList seen;
+        alignas(inotify_event) char buffer[4096];
+        const ssize_t length = ::read(events, buffer, sizeof buffer);
+        ::close(events);
+        for (ssize_t at = 0; at < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            seen << (event->mask & IN_ATTRIB ? QStringLiteral("changed ")
+                                             : QStringLiteral("created ")) +
+                        QString::fromLocal8Bit(event->name);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+        QCOMPARE(seen, QStringList{QStringLiteral("created private")});
+        QCOMPARE(modeOf(m_root.path() + QStringLiteral("/private")), ownerAll);
     }
 
     void aLooseFolderIsTightened()

@@ -1,6 +1,10 @@
 // Support-folder files: locations, loading, atomic saving.
+#include "storage/filekeychain.h"
+#include "storage/interruptedwrites.h"
+#include "storage/keychain.h"
 #include "storage/recordcoding.h"
 #include "storage/supportfiles.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +13,8 @@
 #include <sys/stat.h>
 
 using namespace tessera;
+
+Q_DECLARE_METATYPE(std::function<bool()>)
 
 namespace {
 bool writeBytes(const QString &path, const QByteArray &bytes)
@@ -30,6 +36,19 @@ QFileDevice::Permissions unixMode(const QString &path)
            (QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
             QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
             QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+}
+
+// Runs a write and answers whether it reported its failure.
+using FailingWrite = std::function<bool()>;
+
+bool throwsFileError(const std::function<void()> &write)
+{
+    try {
+        write();
+    } catch (const FileError &) {
+        return true;
+    }
+    return false;
 }
 
 ino_t inodeOf(const QString &path)
@@ -148,6 +167,79 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("taken")});
         QVERIFY_THROWS_EXCEPTION(
             FileError, writeFileAtomically(folder() + QStringLiteral("/no/such/dir/f"), "x"));
+    }
+
+    void aFullDiskKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<FailingWrite>("write");
+        // Far over the limit below but within one write buffer: only the last flush fails.
+        const QString large(3000, u'x');
+        QTest::newRow("organization")
+            << folder() + QStringLiteral("/organization.json") << FailingWrite([large] {
+                   Organization organization;
+                   organization.groupNames = {large};
+                   return throwsFileError([&] { saveOrganization(organization); });
+               });
+        QTest::newRow("account cache")
+            << folder() + QStringLiteral("/accounts.json") << FailingWrite([large] {
+                   const AccountCache cache{{AWSAccount{QStringLiteral("1"), large, {}}},
+                                            QDateTime::fromSecsSinceEpoch(1, Qt::UTC)};
+                   return throwsFileError([&] { saveAccountCache(cache); });
+               });
+        const QString secrets = folder() + QStringLiteral("/secrets");
+        QTest::newRow("file-store secret")
+            << secrets + QStringLiteral("/Tessera.token.secret") << FailingWrite([=] {
+                   return makeFileKeychainOperations(secrets).update(
+                              Keychain::baseQuery(QStringLiteral("token")),
+                              {{QLatin1String(keychainattr::valueData), large.toUtf8()}}) ==
+                          fileKeychainIOFailure;
+               });
+    }
+
+    void aFullDiskKeepsTheOldFile()
+    {
+        QFETCH(QString, path);
+        QFETCH(FailingWrite, write);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(writeBytes(path, "old"));
+        QVERIFY(test::runWithFileSizeLimit(256, write));
+        QCOMPARE(readBytes(path), QByteArray("old"));
+        QCOMPARE(QFileInfo(path).dir().entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(path).fileName()});
+    }
+
+    void removesOnlyInterruptedWrites_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("cache") << "accounts.json.qwErty" << false << true;
+        QTest::newRow("organization") << "organization.json.abcdef" << false << true;
+        QTest::newRow("secret") << "secrets/Tessera.token.secret.XyZabc" << false << true;
+        QTest::newRow("the secret itself") << "secrets/Tessera.token.secret" << false << false;
+        QTest::newRow("digit in suffix") << "organization.json.AbCd3f" << false << false;
+        QTest::newRow("short suffix") << "organization.json.bak" << false << false;
+        QTest::newRow("other kind") << "notes.txt.AbCdEf" << false << false;
+        QTest::newRow("no name") << ".json.AbCdEf" << false << false;
+        QTest::newRow("link") << "accounts.json.LiNkEd" << true << false;
+    }
+
+    void removesOnlyInterruptedWrites()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, link);
+        QFETCH(bool, removed);
+        const QString path = folder() + QLatin1Char('/') + name;
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        if (link) {
+            QVERIFY(writeBytes(folder() + QStringLiteral("/target"), "x"));
+            QVERIFY(QFile::link(folder() + QStringLiteral("/target"), path));
+        } else {
+            QVERIFY(writeBytes(path, "x"));
+        }
+        removeInterruptedSupportFileWrites(folder() + QStringLiteral("/secrets"));
+        QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
     }
 };
 

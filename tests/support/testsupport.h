@@ -6,6 +6,7 @@
 #include <QTest>
 #include <functional>
 #include <stdexcept>
+#include <sys/types.h>
 
 namespace tessera::test {
 
@@ -13,6 +14,11 @@ namespace tessera::test {
 // result, rethrowing its failure. Lets plain QtTest slots drive coroutines.
 // Processes events until `condition` holds or `timeoutMs` passes; returns the condition.
 bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 5000);
+
+// Runs `body` in a child process whose files cannot grow beyond `limit` bytes, which to a
+// writer looks like a full disk: SIGXFSZ is ignored, so writes come up short or fail with
+// EFBIG. Answers what `body` answered; false when the child ended any other way.
+bool runWithFileSizeLimit(off_t limit, const std::function<bool()> &body);
 
 class WaitTimedOut : public std::runtime_error
 {

@@ -1,10 +1,12 @@
 #include "platform/autostart.h"
 
+#include "foundation/logging.h"
+#include "storage/supportfiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -73,12 +75,6 @@ bool LoginItem::enable(QString *failure) const
     if (!QDir().mkpath(folder)) {
         return fail(failure, QStringLiteral("The folder “%1” could not be created.").arg(folder));
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        return fail(
-            failure,
-            QStringLiteral("“%1” could not be written (%2).").arg(path, file.errorString()));
-    }
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Tessera\n"
@@ -88,11 +84,14 @@ bool LoginItem::enable(QString *failure) const
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
                              .arg(quotedExec(m_executable));
-    file.write(text.toUtf8());
-    if (!file.commit()) {
+    try {
+        writeFileAtomically(path, text.toUtf8());
+    } catch (const FileError &error) {
+        qCWarning(lcPersistence).noquote()
+            << "Could not write the autostart entry:" << error.description();
         return fail(
             failure,
-            QStringLiteral("“%1” could not be written (%2).").arg(path, file.errorString()));
+            QStringLiteral("“%1” could not be written (%2).").arg(path, error.description()));
     }
     return true;
 }
