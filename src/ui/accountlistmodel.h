@@ -48,6 +48,7 @@ public:
     void clear();
 
     bool showsResults() const { return m_showsResults; }
+    // For a valid index of this model.
     Kind kind(const QModelIndex &index) const;
     // The account of an account row or of one of its role rows; null for other rows.
     const AWSAccount *account(const QModelIndex &index) const;

@@ -23,8 +23,6 @@ struct AccountSection
     QString title;
     // Positions in the account list, in the order shown.
     std::vector<int> accounts;
-
-    bool operator==(const AccountSection &other) const = default;
 };
 
 inline constexpr auto pinnedSectionKey = "pinned";

@@ -261,6 +261,8 @@ QWidget *MenuContent::buildAccountsPage()
     m_view->setModel(m_model);
     m_view->setItemDelegate(new AccountListDelegate(m_view));
     m_view->setMinimumHeight(listHeight);
+    // The search tables are prepared once the list has been painted, not on the first key.
+    m_view->viewport()->installEventFilter(this);
     // After the view's own reset handling: folding is applied to the new rows.
     connect(m_model, &QAbstractItemModel::modelReset, this, &MenuContent::applyFolding);
     connect(m_view, &QAbstractItemView::clicked, this,
@@ -480,10 +482,7 @@ void MenuContent::refreshList()
     if (accounts.isEmpty()) {
         m_model->clear();
     } else if (searching) {
-        // Unchanged lists are recognised by their shared data: only the first search
-        // after a change of the accounts or groups prepares the index.
-        m_searchIndex.update(accounts, organization.accountGroups);
-        m_searchIndex.setPinnedAccountIds(organization.pinnedAccountIds);
+        prepareSearch();
         m_model->showResults(m_searchIndex.search(m_query), organization);
     } else {
         m_model->showSections(accounts, organization);
@@ -491,6 +490,15 @@ void MenuContent::refreshList()
     m_view->setVisible(!accounts.isEmpty() && m_model->rowCount() > 0);
     m_noResults->setVisible(!accounts.isEmpty() && searching && m_model->rowCount() == 0);
     updateEmptyList();
+}
+
+void MenuContent::prepareSearch()
+{
+    // Unchanged lists are recognised by their shared data: only the first search after a
+    // change of the accounts or groups builds the tables again.
+    const Organization &organization = m_store->organization();
+    m_searchIndex.update(m_store->accounts(), organization.accountGroups);
+    m_searchIndex.setPinnedAccountIds(organization.pinnedAccountIds);
 }
 
 void MenuContent::applyFolding()
@@ -548,6 +556,9 @@ std::optional<AccountRow> MenuContent::accountRow(const QString &accountId)
 void MenuContent::showContextMenu(const QPoint &position)
 {
     const QModelIndex index = m_view->indexAt(position);
+    if (!index.isValid()) {
+        return;
+    }
     QMenu *menu = nullptr;
     switch (m_model->kind(index)) {
     case AccountListModel::Kind::section:
@@ -564,7 +575,7 @@ void MenuContent::showContextMenu(const QPoint &position)
     default:
         break;
     }
-    if (index.isValid() && menu) {
+    if (menu) {
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(m_view->viewport()->mapToGlobal(position));
     }
@@ -638,6 +649,11 @@ void MenuContent::showEvent(QShowEvent *event)
 
 bool MenuContent::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_view->viewport() && event->type() == QEvent::Paint) {
+        m_view->viewport()->removeEventFilter(this);
+        QTimer::singleShot(0, this, &MenuContent::prepareSearch);
+        return false;
+    }
     if (watched != m_searchField || event->type() != QEvent::KeyPress) {
         return QWidget::eventFilter(watched, event);
     }

@@ -93,6 +93,7 @@ private:
     void updateState();
     void updateStatusLine();
     void refreshList();
+    void prepareSearch();
     void applyFolding();
     void updateEmptyList();
     void showContextMenu(const QPoint &position);
