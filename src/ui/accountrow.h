@@ -3,21 +3,20 @@
 #include "catalog/consolecatalog.h"
 #include "storage/records.h"
 
-#include <QFrame>
 #include <functional>
 
 class QMenu;
+class QWidget;
 
 namespace tessera {
 
 class AccountStore;
 
-// One account of the panel: its name, and when open its roles, each opening the console.
+// What one account of the panel offers: its menu and its roles' service menus. The list
+// paints the account; this is made when the user acts on it and dropped afterwards.
 // Everything it changes goes through the store or the callbacks.
-class AccountRow : public QFrame
+class AccountRow
 {
-    Q_OBJECT
-
 public:
     struct Callbacks
     {
@@ -28,28 +27,26 @@ public:
         std::function<void(const QString &accountId)> onCopyAccountId;
     };
 
-    AccountRow(AccountStore *store, AWSAccount account, bool isExpanded, Callbacks callbacks,
-               QWidget *parent = nullptr);
+    AccountRow(AccountStore *store, AWSAccount account, bool isExpanded, Callbacks callbacks);
 
     const AWSAccount &account() const { return m_account; }
     bool isExpanded() const { return m_isExpanded; }
 
-    // The menus a right click shows; the caller owns them.
+    // The menus a right click shows; the caller owns them. Their actions keep working
+    // after this row is gone.
     QMenu *createAccountMenu(QWidget *parent) const;
     QMenu *createRoleMenu(const QString &role, QWidget *parent) const;
 
-protected:
-    void contextMenuEvent(QContextMenuEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-
 private:
     void addServiceActions(QMenu *menu, const QString &role) const;
-    QWidget *createRoleList();
 
     AccountStore *m_store;
     AWSAccount m_account;
     bool m_isExpanded;
     Callbacks m_callbacks;
 };
+
+// A user's text as a menu item's label: "&" is an ampersand there, not a mnemonic.
+QString menuItemText(QString text);
 
 } // namespace tessera

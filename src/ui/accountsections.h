@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <vector>
 
 namespace tessera {
 
@@ -20,14 +21,16 @@ struct AccountSection
     // "pinned", "other", or the group's name: what folding remembers.
     QString key;
     QString title;
-    QList<AWSAccount> accounts;
+    // Positions in the account list, in the order shown.
+    std::vector<int> accounts;
 };
 
 inline constexpr auto pinnedSectionKey = "pinned";
 inline constexpr auto otherSectionKey = "other";
 
 // Pinned first (in pin order), then each group (in group order), then the rest; an
-// account appears once, pinned before grouped.
+// account appears once, pinned before grouped. One pass over the accounts, so that an
+// organization of thousands costs no more than reading its list.
 QList<AccountSection> accountSections(const QList<AWSAccount> &accounts,
                                       const Organization &organization);
 

@@ -1,21 +1,22 @@
 #include "ui/menucontent.h"
 
-#include "quicksearch/accountsearch.h"
-#include "ui/accountrow.h"
-#include "ui/accountsections.h"
+#include "ui/accountlistdelegate.h"
+#include "ui/accountlistmodel.h"
+#include "ui/accountlistview.h"
 #include "ui/icons.h"
 #include "ui/relativetime.h"
 #include "ui/signinginview.h"
 #include "ui/windowfocus.h"
 
-#include <QContextMenuEvent>
+#include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -60,29 +61,6 @@ void startSync(AccountStore *store)
         [store = QPointer<AccountStore>(store)](CancellationToken) { return syncIfAlive(store); });
 }
 
-// A section header that folds on click and offers "Delete Group" on group headers.
-class SectionHeader : public QToolButton
-{
-public:
-    SectionHeader(std::function<QMenu *(QWidget *)> menuFactory, QWidget *parent)
-        : QToolButton(parent)
-        , m_menuFactory(std::move(menuFactory))
-    {}
-
-protected:
-    void contextMenuEvent(QContextMenuEvent *event) override
-    {
-        if (!m_menuFactory) {
-            return;
-        }
-        QMenu *menu = m_menuFactory(this);
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->popup(event->globalPos());
-    }
-
-private:
-    std::function<QMenu *(QWidget *)> m_menuFactory;
-};
 } // namespace
 
 MenuContent::MenuContent(AccountStore *store, Actions actions, QWidget *parent)
@@ -127,9 +105,8 @@ MenuContent::MenuContent(AccountStore *store, Actions actions, QWidget *parent)
                         &AccountStore::hasRefreshTokenChanged}) {
         connect(m_store, signal, this, &MenuContent::updateState);
     }
-    connect(m_store, &AccountStore::accountsChanged, this, &MenuContent::scheduleListRebuild);
-    connect(m_store, &AccountStore::organizationChanged, this, &MenuContent::scheduleListRebuild);
-    connect(m_store, &AccountStore::syncingChanged, this, &MenuContent::scheduleListRebuild);
+    connect(m_store, &AccountStore::accountsChanged, this, &MenuContent::refreshList);
+    connect(m_store, &AccountStore::organizationChanged, this, &MenuContent::refreshList);
 
     // "5 minutes ago" ages while the panel is open.
     m_statusTimer->setInterval(statusRefreshInterval);
@@ -137,7 +114,7 @@ MenuContent::MenuContent(AccountStore *store, Actions actions, QWidget *parent)
     m_statusTimer->start();
 
     updateState();
-    rebuildList();
+    refreshList();
 }
 
 void MenuContent::buildHeader(QVBoxLayout *layout)
@@ -276,18 +253,51 @@ QWidget *MenuContent::buildAccountsPage()
     connect(m_searchField, &QLineEdit::textChanged, this, &MenuContent::setQuery);
     layout->addWidget(m_searchField);
 
-    auto *scroll = new QScrollArea(page);
-    scroll->setObjectName(QStringLiteral("accountList"));
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setMinimumHeight(listHeight);
-    m_list = new QWidget(scroll);
-    m_listLayout = new QVBoxLayout(m_list);
-    m_listLayout->setContentsMargins(0, 0, 0, 0);
-    m_listLayout->setSpacing(0);
-    scroll->setWidget(m_list);
-    layout->addWidget(scroll, 1);
+    m_searchField->installEventFilter(this);
+
+    m_model = new AccountListModel(this);
+    m_view = new AccountListView(page);
+    m_view->setObjectName(QStringLiteral("accountList"));
+    m_view->setModel(m_model);
+    m_view->setItemDelegate(new AccountListDelegate(m_view));
+    m_view->setMinimumHeight(listHeight);
+    // The search tables are prepared once the list has been painted, not on the first key.
+    m_view->viewport()->installEventFilter(this);
+    // After the view's own reset handling: folding is applied to the new rows.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &MenuContent::applyFolding);
+    connect(m_view, &QAbstractItemView::clicked, this,
+            [this](const QModelIndex &index) { activateEntry(index, false); });
+    connect(m_view, &AccountListView::activatedByKey, this,
+            [this](const QModelIndex &index) { activateEntry(index, true); });
+    connect(m_view, &AccountListView::foldRequested, this, &MenuContent::foldEntry);
+    connect(m_view, &AccountListView::leftAtTop, m_searchField,
+            [this] { m_searchField->setFocus(Qt::BacktabFocusReason); });
+    connect(m_view, &AccountListView::escapePressed, this, &MenuContent::escape);
+    connect(m_view, &AccountListView::textTyped, this, [this](const QString &text) {
+        m_searchField->setFocus(Qt::OtherFocusReason);
+        m_searchField->insert(text);
+    });
+    connect(m_view, &QWidget::customContextMenuRequested, this, &MenuContent::showContextMenu);
+    layout->addWidget(m_view, 1);
+
+    m_emptyList = new QWidget(page);
+    m_emptyList->setObjectName(QStringLiteral("emptyList"));
+    auto *emptyLayout = new QVBoxLayout(m_emptyList);
+    m_emptyListText = new QLabel(m_emptyList);
+    m_emptyListText->setAlignment(Qt::AlignCenter);
+    emptyLayout->addWidget(m_emptyListText);
+    m_syncNow = new QPushButton(qtTrId("Sync Now"), m_emptyList);
+    m_syncNow->setObjectName(QStringLiteral("syncNowButton"));
+    connect(m_syncNow, &QPushButton::clicked, m_store, [this] { startSync(m_store); });
+    emptyLayout->addWidget(m_syncNow, 0, Qt::AlignCenter);
+    emptyLayout->addStretch(1);
+    layout->addWidget(m_emptyList, 1);
+
+    m_noResults = new QLabel(qtTrId("No matching accounts"), page);
+    m_noResults->setObjectName(QStringLiteral("noResults"));
+    m_noResults->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_noResults->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(m_noResults, 1);
     return page;
 }
 
@@ -350,6 +360,7 @@ void MenuContent::updateState()
     }
     m_pages->setCurrentWidget(page);
     m_cachedBanner->setVisible(session.isSignedOut());
+    updateEmptyList();
     updateStatusLine();
 }
 
@@ -385,23 +396,29 @@ void MenuContent::setQuery(const QString &query)
         m_searchField->setText(query);
     }
     m_clearSearch->setVisible(!query.isEmpty());
-    scheduleListRebuild();
+    refreshList();
 }
 
 void MenuContent::toggleExpanded(const QString &accountId)
 {
-    if (!m_expanded.remove(accountId)) {
+    const bool open = !m_expanded.remove(accountId);
+    if (open) {
         m_expanded.insert(accountId);
     }
-    scheduleListRebuild();
+    if (const QModelIndex index = m_model->accountIndex(accountId); index.isValid()) {
+        m_view->setExpanded(index, open);
+    }
 }
 
 void MenuContent::toggleSection(const QString &key)
 {
-    if (!m_collapsedSections.remove(key)) {
+    const bool open = m_collapsedSections.remove(key);
+    if (!open) {
         m_collapsedSections.insert(key);
     }
-    scheduleListRebuild();
+    if (const QModelIndex index = m_model->sectionIndex(key); index.isValid()) {
+        m_view->setExpanded(index, open);
+    }
 }
 
 void MenuContent::requestNewGroup(const QString &accountId)
@@ -457,120 +474,63 @@ QMenu *MenuContent::createSectionMenu(const QString &groupName, QWidget *parent)
     return menu;
 }
 
-void MenuContent::scheduleListRebuild()
+void MenuContent::refreshList()
 {
-    // Rebuilding replaces the rows, and a row may be the one whose click or menu asked
-    // for the change, so the rebuild waits until that event has been handled.
-    if (m_rebuildPending) {
-        return;
-    }
-    m_rebuildPending = true;
-    QMetaObject::invokeMethod(this, &MenuContent::rebuildList, Qt::QueuedConnection);
-}
-
-void MenuContent::rebuildList()
-{
-    m_rebuildPending = false;
-    while (QLayoutItem *item = m_listLayout->takeAt(0)) {
-        if (QWidget *widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
-        }
-        delete item;
-    }
-
     const QList<AWSAccount> &accounts = m_store->accounts();
     const Organization &organization = m_store->organization();
+    const bool searching = !m_query.trimmed().isEmpty();
     if (accounts.isEmpty()) {
-        m_listLayout->addWidget(createSyncNowPlaceholder());
-    } else if (!m_query.trimmed().isEmpty()) {
-        const QSet<QString> pinned(organization.pinnedAccountIds.cbegin(),
-                                   organization.pinnedAccountIds.cend());
-        const auto results = searchAccounts(accounts, m_query, pinned, organization.accountGroups);
-        if (results.isEmpty()) {
-            auto *none = new QLabel(qtTrId("No matching accounts"), m_list);
-            none->setObjectName(QStringLiteral("noResults"));
-            none->setAlignment(Qt::AlignCenter);
-            none->setForegroundRole(QPalette::PlaceholderText);
-            m_listLayout->addWidget(none);
-        }
-        for (const AWSAccount &account : results) {
-            m_listLayout->addWidget(createRow(account));
-        }
+        m_model->clear();
+    } else if (searching) {
+        prepareSearch();
+        m_model->showResults(m_searchIndex.search(m_query), organization);
     } else {
-        for (const AccountSection &section : accountSections(accounts, organization)) {
-            // An empty Pinned or Other section would only be noise; empty groups keep
-            // their header so that they can be filled or deleted.
-            if (section.accounts.isEmpty() && section.kind != AccountSection::Kind::group) {
-                continue;
-            }
-            const bool isGroup = section.kind == AccountSection::Kind::group;
-            m_listLayout->addWidget(
-                createSectionHeader(section.key, section.title, isGroup, section.accounts.size()));
-            if (m_collapsedSections.contains(section.key)) {
-                continue;
-            }
-            if (isGroup && section.accounts.isEmpty()) {
-                auto *hint = new QLabel(qtTrId("Right-click an account → Move to Group"), m_list);
-                hint->setObjectName(QStringLiteral("emptyGroupHint"));
-                hint->setContentsMargins(26, 2, 0, 4);
-                hint->setForegroundRole(QPalette::PlaceholderText);
-                m_listLayout->addWidget(hint);
-            }
-            for (const AWSAccount &account : section.accounts) {
-                m_listLayout->addWidget(createRow(account));
-            }
+        m_model->showSections(accounts, organization);
+    }
+    m_view->setVisible(!accounts.isEmpty() && m_model->rowCount() > 0);
+    m_noResults->setVisible(!accounts.isEmpty() && searching && m_model->rowCount() == 0);
+    updateEmptyList();
+}
+
+void MenuContent::prepareSearch()
+{
+    // Unchanged lists are recognised by their shared data: only the first search after a
+    // change of the accounts or groups builds the tables again.
+    const Organization &organization = m_store->organization();
+    m_searchIndex.update(m_store->accounts(), organization.accountGroups);
+    m_searchIndex.setPinnedAccountIds(organization.pinnedAccountIds);
+}
+
+void MenuContent::applyFolding()
+{
+    // The view has dropped its unfolded rows with the reset; folding is the panel's.
+    for (int row = 0, rows = m_model->rowCount(); row < rows && !m_model->showsResults(); ++row) {
+        const QModelIndex section = m_model->index(row, 0);
+        if (!m_collapsedSections.contains(m_model->sectionKey(section))) {
+            m_view->expand(section);
         }
     }
-    m_listLayout->addStretch(1);
-}
-
-QWidget *MenuContent::createSyncNowPlaceholder()
-{
-    auto *box = new QWidget(m_list);
-    box->setObjectName(QStringLiteral("emptyList"));
-    auto *layout = new QVBoxLayout(box);
-    if (m_store->syncing()) {
-        auto *label = new QLabel(qtTrId("Syncing accounts…"), box);
-        label->setAlignment(Qt::AlignCenter);
-        layout->addWidget(label);
-        return box;
+    for (const QString &id : std::as_const(m_expanded)) {
+        if (const QModelIndex account = m_model->accountIndex(id); account.isValid()) {
+            m_view->expand(account);
+        }
     }
-    auto *label = new QLabel(qtTrId("No accounts loaded yet."), box);
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
-    auto *syncNow = new QPushButton(qtTrId("Sync Now"), box);
-    syncNow->setObjectName(QStringLiteral("syncNowButton"));
-    connect(syncNow, &QPushButton::clicked, m_store, [this] { startSync(m_store); });
-    layout->addWidget(syncNow, 0, Qt::AlignCenter);
-    return box;
 }
 
-QWidget *MenuContent::createSectionHeader(const QString &key, const QString &title, bool isGroup,
-                                          qsizetype count)
+void MenuContent::updateEmptyList()
 {
-    std::function<QMenu *(QWidget *)> menuFactory;
-    if (isGroup) {
-        menuFactory = [this, key](QWidget *parent) { return createSectionMenu(key, parent); };
+    const bool empty = m_store->accounts().isEmpty();
+    m_emptyList->setVisible(empty);
+    if (!empty) {
+        return;
     }
-    auto *header = new SectionHeader(std::move(menuFactory), m_list);
-    header->setObjectName(QStringLiteral("section:") + key);
-    const bool folded = m_collapsedSections.contains(key);
-    header->setIcon(symbolIcon(folded ? Symbol::folded : Symbol::unfolded));
-    header->setIconSize(QSize(10, 10));
-    header->setText(QStringLiteral("%1  %2").arg(title).arg(count));
-    header->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    header->setAutoRaise(true);
-    header->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    QFont font = header->font();
-    font.setBold(true);
-    font.setPointSizeF(font.pointSizeF() * 0.9);
-    header->setFont(font);
-    connect(header, &QToolButton::clicked, this, [this, key] { toggleSection(key); });
-    return header;
+    const bool syncing = m_store->syncing();
+    m_emptyListText->setText(syncing ? qtTrId("Syncing accounts…")
+                                     : qtTrId("No accounts loaded yet."));
+    m_syncNow->setVisible(!syncing);
 }
 
-QWidget *MenuContent::createRow(const AWSAccount &account)
+AccountRow MenuContent::rowFor(const AWSAccount &account)
 {
     const QString id = account.accountId;
     AccountRow::Callbacks callbacks{
@@ -582,7 +542,143 @@ QWidget *MenuContent::createRow(const AWSAccount &account)
         [this, id] { requestNewGroup(id); },
         [this](const QString &accountId) { copyAccountId(accountId); },
     };
-    return new AccountRow(m_store, account, m_expanded.contains(id), std::move(callbacks), m_list);
+    return AccountRow(m_store, account, m_expanded.contains(id), std::move(callbacks));
+}
+
+std::optional<AccountRow> MenuContent::accountRow(const QString &accountId)
+{
+    if (const AWSAccount *account = m_model->account(m_model->accountIndex(accountId))) {
+        return rowFor(*account);
+    }
+    return std::nullopt;
+}
+
+void MenuContent::showContextMenu(const QPoint &position)
+{
+    const QModelIndex index = m_view->indexAt(position);
+    if (!index.isValid()) {
+        return;
+    }
+    QMenu *menu = nullptr;
+    switch (m_model->kind(index)) {
+    case AccountListModel::Kind::section:
+        if (m_model->isGroupSection(index)) {
+            menu = createSectionMenu(m_model->sectionKey(index), m_view);
+        }
+        break;
+    case AccountListModel::Kind::account:
+        menu = rowFor(*m_model->account(index)).createAccountMenu(m_view);
+        break;
+    case AccountListModel::Kind::role:
+        menu = rowFor(*m_model->account(index)).createRoleMenu(m_model->roleName(index), m_view);
+        break;
+    default:
+        break;
+    }
+    if (menu) {
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(m_view->viewport()->mapToGlobal(position));
+    }
+}
+
+void MenuContent::activateEntry(const QModelIndex &index, bool byKey)
+{
+    if (!index.isValid()) {
+        return;
+    }
+    switch (m_model->kind(index)) {
+    case AccountListModel::Kind::section:
+        toggleSection(m_model->sectionKey(index));
+        break;
+    case AccountListModel::Kind::account: {
+        const AWSAccount account = *m_model->account(index);
+        if (byKey && account.roles.size() == 1) {
+            openRole(account, account.roles.constFirst());
+        } else {
+            toggleExpanded(account.accountId);
+        }
+        break;
+    }
+    case AccountListModel::Kind::role:
+        openRole(*m_model->account(index), m_model->roleName(index));
+        break;
+    default:
+        break;
+    }
+}
+
+void MenuContent::foldEntry(const QModelIndex &index, bool unfold)
+{
+    const auto kind = m_model->kind(index);
+    const bool foldable =
+        kind == AccountListModel::Kind::section || kind == AccountListModel::Kind::account;
+    const bool open = foldable && m_view->isExpanded(index);
+    if (foldable && open != unfold) {
+        if (kind == AccountListModel::Kind::section) {
+            toggleSection(m_model->sectionKey(index));
+        } else {
+            toggleExpanded(m_model->account(index)->accountId);
+        }
+        return;
+    }
+    // Already as asked: Right steps into the row, Left out to its parent.
+    const QModelIndex next =
+        unfold ? (open ? m_model->index(0, 0, index) : QModelIndex()) : index.parent();
+    if (next.isValid()) {
+        m_view->setCurrentIndex(next);
+    }
+}
+
+void MenuContent::escape()
+{
+    if (!m_query.isEmpty()) {
+        m_searchField->clear();
+        m_searchField->setFocus(Qt::OtherFocusReason);
+    } else if (m_actions.dismiss) {
+        m_actions.dismiss();
+    }
+}
+
+void MenuContent::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_pages->currentWidget() == m_accountsPage) {
+        m_searchField->setFocus(Qt::ActiveWindowFocusReason);
+    }
+}
+
+bool MenuContent::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_view->viewport() && event->type() == QEvent::Paint) {
+        m_view->viewport()->removeEventFilter(this);
+        QTimer::singleShot(0, this, &MenuContent::prepareSearch);
+        return false;
+    }
+    if (watched != m_searchField || event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const auto *key = static_cast<QKeyEvent *>(event);
+    switch (key->key()) {
+    case Qt::Key_Down:
+        if (m_model->rowCount() > 0) {
+            if (!m_view->currentIndex().isValid()) {
+                m_view->setCurrentIndex(m_model->index(0, 0));
+            }
+            m_view->setFocus(Qt::TabFocusReason);
+        }
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        const QModelIndex current = m_view->currentIndex();
+        activateEntry(current.isValid() ? current : m_model->index(0, 0), true);
+        return true;
+    }
+    case Qt::Key_Escape:
+        escape();
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace tessera

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "accounts/accountstore.h"
+#include "quicksearch/accountsearch.h"
+#include "ui/accountrow.h"
 
 #include <QSet>
 #include <QWidget>
@@ -17,10 +19,13 @@ class QVBoxLayout;
 class QPushButton;
 class QTimer;
 class QAction;
+class QModelIndex;
 
 namespace tessera {
 
 class SigningInView;
+class AccountListModel;
+class AccountListView;
 
 // The tray panel: header, session state, search and the sectioned account list. It keeps
 // only view state (query, open accounts, folded sections, the new-group sheet); every
@@ -64,6 +69,20 @@ public:
     // The "More actions" menu, for the header button and for tests.
     QMenu *moreActionsMenu() const { return m_moreMenu; }
     QMenu *createSectionMenu(const QString &groupName, QWidget *parent);
+    // What a listed account offers (its menus); none when the list does not show it.
+    std::optional<AccountRow> accountRow(const QString &accountId);
+
+    // A click on a row of the list, or Return on it (`byKey`): a section folds or unfolds,
+    // a role opens its console, an account unfolds; by key, an account with one role
+    // opens that role's console instead.
+    void activateEntry(const QModelIndex &index, bool byKey);
+    // Right and Left on a row: unfold or fold it, or step into or out of it when it is
+    // already so.
+    void foldEntry(const QModelIndex &index, bool unfold);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildHeader(QVBoxLayout *layout);
@@ -73,12 +92,13 @@ private:
 
     void updateState();
     void updateStatusLine();
-    void scheduleListRebuild();
-    void rebuildList();
-    QWidget *createSectionHeader(const QString &key, const QString &title, bool isGroup,
-                                 qsizetype count);
-    QWidget *createRow(const AWSAccount &account);
-    QWidget *createSyncNowPlaceholder();
+    void refreshList();
+    void prepareSearch();
+    void applyFolding();
+    void updateEmptyList();
+    void showContextMenu(const QPoint &position);
+    AccountRow rowFor(const AWSAccount &account);
+    void escape();
 
     AccountStore *m_store;
     Actions m_actions;
@@ -102,11 +122,16 @@ private:
     QWidget *m_cachedBanner = nullptr;
     QLineEdit *m_searchField = nullptr;
     QAction *m_clearSearch = nullptr;
-    QWidget *m_list = nullptr;
-    QVBoxLayout *m_listLayout = nullptr;
+    AccountListModel *m_model = nullptr;
+    AccountListView *m_view = nullptr;
+    QWidget *m_emptyList = nullptr;
+    QLabel *m_emptyListText = nullptr;
+    QPushButton *m_syncNow = nullptr;
+    QLabel *m_noResults = nullptr;
     QLineEdit *m_newGroupName = nullptr;
     QTimer *m_statusTimer = nullptr;
-    bool m_rebuildPending = false;
+    // Built when the account list or the groups change, used by every keystroke.
+    AccountSearchIndex m_searchIndex;
 };
 
 } // namespace tessera

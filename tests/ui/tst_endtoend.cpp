@@ -5,7 +5,8 @@
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
 #include "support/testsupport.h"
-#include "ui/accountrow.h"
+#include "ui/accountlistmodel.h"
+#include "ui/accountlistview.h"
 #include "ui/awsprofilessettingsview.h"
 #include "ui/menucontent.h"
 #include "ui/onboardingview.h"
@@ -18,7 +19,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QUrlQuery>
@@ -127,14 +127,21 @@ private Q_SLOTS:
         actions.dismiss = [&dismissed] { ++dismissed; };
         MenuContent panel(&store, std::move(actions));
         panel.toggleExpanded(QStringLiteral("210987654321"));
-        // The list is rebuilt on the next turn of the event loop; the old rows go after it.
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        auto *row = panel.findChild<AccountRow *>(QStringLiteral("account:210987654321"));
-        QVERIFY(row);
-        auto *role = row->findChild<QToolButton *>(QStringLiteral("role:AdministratorAccess"));
-        QVERIFY(role);
-        role->click();
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        auto *view = panel.findChild<AccountListView *>();
+        QModelIndex role;
+        for (QModelIndex index = view->model()->index(0, 0); index.isValid();
+             index = view->indexBelow(index)) {
+            if (index.data(AccountListModel::EntryNameRole) ==
+                    QStringLiteral("role:AdministratorAccess") &&
+                index.data(AccountListModel::AccountIdRole) == QStringLiteral("210987654321")) {
+                role = index;
+            }
+        }
+        QVERIFY(role.isValid());
+        view->scrollTo(role);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(role).center());
         QCOMPARE(dismissed, 1);
         QCOMPARE(opened.size(), 2);
 

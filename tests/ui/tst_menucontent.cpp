@@ -1,16 +1,19 @@
 #include "support/accountstoretestaccess.h"
 #include "support/testsupport.h"
+#include "ui/accountlistmodel.h"
+#include "ui/accountlistview.h"
 #include "ui/accountrow.h"
 #include "ui/menucontent.h"
 #include "ui/relativetime.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -74,32 +77,87 @@ std::unique_ptr<MenuContent> makePanel(AccountStore &store, Recorder &recorder)
     return std::make_unique<MenuContent>(&store, std::move(actions));
 }
 
-// Runs the queued list rebuild and deletes the rows it replaced.
-void settle()
+AccountListView *listView(MenuContent &panel)
 {
-    QCoreApplication::processEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return panel.findChild<AccountListView *>(QStringLiteral("accountList"));
 }
 
-// The object names of the list's entries, top to bottom.
+QString entryName(const QModelIndex &index)
+{
+    return index.data(AccountListModel::EntryNameRole).toString();
+}
+
+// The entries of the list as the view shows them, top to bottom, or the placeholder
+// shown instead of the list.
 QStringList listEntries(MenuContent &panel)
 {
-    settle();
     QStringList names;
-    QWidget *list = panel.findChild<QScrollArea *>(QStringLiteral("accountList"))->widget();
-    for (QObject *child : list->children()) {
-        auto *widget = qobject_cast<QWidget *>(child);
-        if (widget && !widget->isHidden()) {
+    for (const char *placeholder : {"emptyList", "noResults"}) {
+        auto *widget = panel.findChild<QWidget *>(QLatin1String(placeholder));
+        if (!widget->isHidden()) {
             names.append(widget->objectName());
         }
+    }
+    AccountListView *view = listView(panel);
+    if (view->isHidden()) {
+        return names;
+    }
+    for (QModelIndex index = view->model()->index(0, 0); index.isValid();
+         index = view->indexBelow(index)) {
+        names.append(entryName(index));
     }
     return names;
 }
 
+// The visible row named `name` ("account:<id>", "role:<name>", ...), under the row named
+// `under` when given.
+QModelIndex entry(MenuContent &panel, const QString &name, const QString &under = {})
+{
+    AccountListView *view = listView(panel);
+    for (QModelIndex index = view->model()->index(0, 0); index.isValid();
+         index = view->indexBelow(index)) {
+        if (entryName(index) == name && (under.isEmpty() || entryName(index.parent()) == under)) {
+            return index;
+        }
+    }
+    return {};
+}
+
+bool showPanel(MenuContent &panel)
+{
+    if (panel.isVisible()) {
+        return true;
+    }
+    panel.show();
+    return QTest::qWaitForWindowExposed(&panel);
+}
+
+// Clicks the row the way the user does.
+bool clickEntry(MenuContent &panel, const QString &name, const QString &under = {},
+                Qt::MouseButton button = Qt::LeftButton)
+{
+    const QModelIndex index = entry(panel, name, under);
+    if (!index.isValid() || !showPanel(panel)) {
+        return false;
+    }
+    AccountListView *view = listView(panel);
+    view->scrollTo(index);
+    const QPoint position = view->visualRect(index).center();
+    if (button == Qt::RightButton) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, position,
+                                view->viewport()->mapToGlobal(position));
+        QCoreApplication::sendEvent(view->viewport(), &event);
+    } else {
+        QTest::mouseClick(view->viewport(), button, {}, position);
+    }
+    return true;
+}
+
 QString sectionText(MenuContent &panel, const QString &key)
 {
-    auto *header = panel.findChild<QToolButton *>(QStringLiteral("section:") + key);
-    return header ? header->text() : QString();
+    const QModelIndex header = entry(panel, QStringLiteral("section:") + key);
+    return QStringLiteral("%1  %2").arg(header.data().toString(),
+                                        header.data(AccountListModel::CountRole).toString());
 }
 
 QString currentPage(MenuContent &panel)
@@ -107,10 +165,9 @@ QString currentPage(MenuContent &panel)
     return panel.findChild<QStackedWidget *>()->currentWidget()->objectName();
 }
 
-AccountRow *row(MenuContent &panel, const QString &accountId)
+std::optional<AccountRow> row(MenuContent &panel, const QString &accountId)
 {
-    settle();
-    return panel.findChild<AccountRow *>(QStringLiteral("account:") + accountId);
+    return panel.accountRow(accountId);
 }
 
 QAction *findAction(QMenu *menu, const QString &text)
@@ -197,8 +254,7 @@ private Q_SLOTS:
         QVERIFY(panel->findChild<QPushButton *>(QStringLiteral("syncNowButton")));
 
         Access::setSyncing(*fixture.store, true);
-        settle();
-        QVERIFY(!panel->findChild<QPushButton *>(QStringLiteral("syncNowButton")));
+        QVERIFY(panel->findChild<QPushButton *>(QStringLiteral("syncNowButton"))->isHidden());
         const auto labels =
             panel->findChild<QWidget *>(QStringLiteral("emptyList"))->findChildren<QLabel *>();
         QCOMPARE(labels.size(), 1);
@@ -289,10 +345,16 @@ private Q_SLOTS:
         QCOMPARE(sectionText(*panel, QStringLiteral("Core")), QStringLiteral("Core  1"));
         QCOMPARE(sectionText(*panel, QStringLiteral("Empty")), QStringLiteral("Empty  0"));
         QCOMPARE(sectionText(*panel, QStringLiteral("other")), QStringLiteral("Other  2"));
-        QVERIFY(row(*panel, QStringLiteral("333333333333"))
-                    ->findChild<QLabel *>(QStringLiteral("pinnedMark")));
-        QVERIFY(!row(*panel, QStringLiteral("111111111111"))
-                     ->findChild<QLabel *>(QStringLiteral("pinnedMark")));
+        const QModelIndex pinned = entry(*panel, QStringLiteral("account:333333333333"));
+        QVERIFY(pinned.data(AccountListModel::PinnedRole).toBool());
+        QVERIFY(!entry(*panel, QStringLiteral("account:111111111111"))
+                     .data(AccountListModel::PinnedRole)
+                     .toBool());
+        // What assistive technology reads for a row: the name, then the id.
+        QCOMPARE(pinned.data(Qt::AccessibleTextRole).toString(), QStringLiteral("Sandbox"));
+        QVERIFY(pinned.data(Qt::AccessibleDescriptionRole)
+                    .toString()
+                    .contains(QStringLiteral("333333333333")));
     }
 
     void foldingHidesRowsButKeepsHeaderAndCount()
@@ -305,12 +367,12 @@ private Q_SLOTS:
         Recorder recorder;
         auto panel = makePanel(*fixture.store, recorder);
 
-        panel->findChild<QToolButton *>(QStringLiteral("section:other"))->click();
-        panel->findChild<QToolButton *>(QStringLiteral("section:Empty"))->click();
+        QVERIFY(clickEntry(*panel, QStringLiteral("section:other")));
+        QVERIFY(clickEntry(*panel, QStringLiteral("section:Empty")));
         QCOMPARE(listEntries(*panel), (strings({"section:Empty", "section:other"})));
         QCOMPARE(sectionText(*panel, QStringLiteral("other")), QStringLiteral("Other  4"));
 
-        panel->findChild<QToolButton *>(QStringLiteral("section:other"))->click();
+        QVERIFY(clickEntry(*panel, QStringLiteral("section:other")));
         QCOMPARE(listEntries(*panel).size(), 6);
         QCOMPARE(panel->collapsedSections(), QSet<QString>{QStringLiteral("Empty")});
     }
@@ -359,35 +421,23 @@ private Q_SLOTS:
         Recorder recorder;
         auto panel = makePanel(store, recorder);
 
-        QVERIFY(!row(*panel, QStringLiteral("111111111111"))
-                     ->findChild<QToolButton *>(QStringLiteral("role:ReadOnly")));
-        row(*panel, QStringLiteral("111111111111"))
-            ->findChild<QToolButton *>(QStringLiteral("disclosure"))
-            ->click();
-        row(*panel, QStringLiteral("333333333333"))
-            ->findChild<QToolButton *>(QStringLiteral("disclosure"))
-            ->click();
+        QVERIFY(!entry(*panel, QStringLiteral("role:ReadOnly")).isValid());
+        QVERIFY(clickEntry(*panel, QStringLiteral("account:111111111111")));
+        QVERIFY(clickEntry(*panel, QStringLiteral("account:333333333333")));
         QCOMPARE(panel->expanded(),
                  (QSet<QString>{QStringLiteral("111111111111"), QStringLiteral("333333333333")}));
-        QStringList sandboxTexts;
-        for (QLabel *label :
-             row(*panel, QStringLiteral("333333333333"))->findChildren<QLabel *>()) {
-            sandboxTexts.append(label->text());
-        }
-        QVERIFY(sandboxTexts.contains(QStringLiteral("No roles")));
+        QVERIFY(entry(*panel, QStringLiteral("noRoles"), QStringLiteral("account:333333333333"))
+                    .isValid());
 
         // A link that cannot be opened keeps the panel open.
+        const QString production = QStringLiteral("account:111111111111");
         fixture.openerSucceeds = false;
-        row(*panel, QStringLiteral("111111111111"))
-            ->findChild<QToolButton *>(QStringLiteral("role:ReadOnly"))
-            ->click();
+        QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
         QCOMPARE(recorder.dismissed, 0);
 
         fixture.openerSucceeds = true;
         fixture.openedURLs.clear();
-        row(*panel, QStringLiteral("111111111111"))
-            ->findChild<QToolButton *>(QStringLiteral("role:ReadOnly"))
-            ->click();
+        QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
         QCOMPARE(recorder.dismissed, 1);
         QCOMPARE(fixture.openedURLs.size(), 1);
         const QString link = fixture.openedURLs.first().toString();
@@ -396,9 +446,9 @@ private Q_SLOTS:
                  qPrintable(link));
 
         // A service picked from the role's menu goes into the link.
-        AccountRow *production = row(*panel, QStringLiteral("111111111111"));
         std::unique_ptr<QMenu> services(
-            production->createRoleMenu(QStringLiteral("AdministratorAccess"), nullptr));
+            row(*panel, QStringLiteral("111111111111"))
+                ->createRoleMenu(QStringLiteral("AdministratorAccess"), nullptr));
         QVERIFY(services->actions().size() > 10);
         QAction *first = services->actions().first();
         const QString service = first->text();
@@ -446,6 +496,7 @@ private Q_SLOTS:
         Access::setAccounts(store, demoAccounts());
         store.createGroup(QStringLiteral("Core"));
         store.createGroup(QStringLiteral("Data"));
+        store.createGroup(QStringLiteral("R&D"));
         Recorder recorder;
         auto panel = makePanel(store, recorder);
         const QString id = QStringLiteral("222222222222");
@@ -464,7 +515,7 @@ private Q_SLOTS:
         menu.reset(row(*panel, id)->createAccountMenu(nullptr));
         QMenu *groups = findAction(menu.get(), QStringLiteral("Move to Group"))->menu();
         QCOMPARE(actionTexts(groups),
-                 (strings({"Core", "Data", "-", "New Group…", "Remove from Group"})));
+                 (strings({"Core", "Data", "R&&D", "-", "New Group…", "Remove from Group"})));
         QVERIFY(groups->actions().at(0)->icon().isNull());
         QVERIFY(!groups->actions().at(1)->icon().isNull());
         findAction(menu.get(), QStringLiteral("Remove from Group"))->trigger();
@@ -491,7 +542,132 @@ private Q_SLOTS:
         std::unique_ptr<QMenu> sectionMenu(
             panel->createSectionMenu(QStringLiteral("Core"), nullptr));
         findAction(sectionMenu.get(), QStringLiteral("Delete Group"))->trigger();
-        QCOMPARE(store.organization().groupNames, QStringList{QStringLiteral("Data")});
+        QCOMPARE(store.organization().groupNames,
+                 (QStringList{QStringLiteral("Data"), QStringLiteral("R&D")}));
+    }
+
+    void rightClickShowsTheRowsMenu_data()
+    {
+        QTest::addColumn<QString>("entryName");
+        QTest::addColumn<QString>("firstAction");
+        QTest::newRow("group header")
+            << QStringLiteral("section:Core") << QStringLiteral("Delete Group");
+        QTest::newRow("account") << QStringLiteral("account:222222222222")
+                                 << QStringLiteral("Pin to Top");
+        QTest::newRow("role") << QStringLiteral("role:PowerUser")
+                              << orderedConsoleServices({}, {}).constFirst().name;
+        QTest::newRow("Other header") << QStringLiteral("section:other") << QString();
+    }
+
+    void rightClickShowsTheRowsMenu()
+    {
+        QFETCH(QString, entryName);
+        QFETCH(QString, firstAction);
+        test::ViewTestStore fixture;
+        Access::setAccounts(*fixture.store, demoAccounts());
+        Organization organization;
+        organization.groupNames = {QStringLiteral("Core")};
+        Access::setOrganization(*fixture.store, organization);
+        Recorder recorder;
+        auto panel = makePanel(*fixture.store, recorder);
+        panel->toggleExpanded(QStringLiteral("222222222222"));
+
+        QVERIFY(clickEntry(*panel, entryName, {}, Qt::RightButton));
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QCOMPARE(menu ? menu->actions().first()->text() : QString(), firstAction);
+        if (menu) {
+            menu->close();
+        }
+    }
+
+    void aPinMovesOneRowAndASyncResetsOnce()
+    {
+        test::ViewTestStore fixture;
+        AccountStore &store = *fixture.store;
+        Access::setAccounts(store, demoAccounts());
+        store.togglePinnedAccount(QStringLiteral("444444444444"));
+        Recorder recorder;
+        auto panel = makePanel(store, recorder);
+        const QString id = QStringLiteral("222222222222");
+        panel->toggleExpanded(id);
+        QAbstractItemModel *model = listView(*panel)->model();
+        QSignalSpy moves(model, &QAbstractItemModel::rowsMoved);
+        QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+
+        store.togglePinnedAccount(id);
+        QCOMPARE(moves.size(), 1);
+        QCOMPARE(resets.size(), 0);
+        QCOMPARE(listEntries(*panel).mid(0, 5),
+                 (strings({"section:pinned", "account:444444444444", "account:222222222222",
+                           "role:PowerUser", "section:other"})));
+        QCOMPARE(sectionText(*panel, QStringLiteral("pinned")), QStringLiteral("Pinned  2"));
+        QVERIFY(entry(*panel, QStringLiteral("account:") + id)
+                    .data(AccountListModel::PinnedRole)
+                    .toBool());
+
+        QList<AWSAccount> synced = demoAccounts();
+        synced.removeLast();
+        Access::setAccounts(store, synced);
+        QCOMPARE(resets.size(), 1);
+        // Folding outlives the reset.
+        QVERIFY(listEntries(*panel).contains(QStringLiteral("role:PowerUser")));
+    }
+
+    void keyboardMovesThroughRowsAndActs()
+    {
+        test::ViewTestStore fixture;
+        AccountStore &store = *fixture.store;
+        Access::setSession(store, AccountStoreSession::signedIn());
+        Access::setAccounts(store, demoAccounts());
+        store.defaults().setString(QStringLiteral("startUrl"),
+                                   QStringLiteral("https://example.awsapps.com/start"));
+        Recorder recorder;
+        auto panel = makePanel(store, recorder);
+        QVERIFY(showPanel(*panel));
+        panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(panel.get()));
+        auto *field = panel->findChild<QLineEdit *>(QStringLiteral("searchField"));
+        AccountListView *view = listView(*panel);
+        QCOMPARE(QApplication::focusWidget(), field);
+        const auto press = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+        const auto current = [view] { return entryName(view->currentIndex()); };
+
+        press(Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), view);
+        QCOMPARE(current(), QStringLiteral("section:other"));
+        press(Qt::Key_Down);
+        QCOMPARE(current(), QStringLiteral("account:111111111111"));
+        press(Qt::Key_Right);
+        QCOMPARE(panel->expanded(), QSet<QString>{QStringLiteral("111111111111")});
+        press(Qt::Key_Right);
+        QCOMPARE(current(), QStringLiteral("role:AdministratorAccess"));
+        press(Qt::Key_Left);
+        QCOMPARE(current(), QStringLiteral("account:111111111111"));
+        press(Qt::Key_Left);
+        QVERIFY(panel->expanded().isEmpty());
+        // Return on an account with one role opens its console.
+        press(Qt::Key_Down);
+        press(Qt::Key_Return);
+        QCOMPARE(recorder.dismissed, 1);
+        QVERIFY(fixture.openedURLs.last().toString().contains(
+            QStringLiteral("account_id=222222222222&role_name=PowerUser")));
+        press(Qt::Key_Up);
+        press(Qt::Key_Up);
+        press(Qt::Key_Up);
+        QCOMPARE(QApplication::focusWidget(), field);
+
+        // Typing in the list goes to the search; Return opens the first result.
+        view->setFocus();
+        QTest::keyClicks(view, QStringLiteral("logg"));
+        QCOMPARE(field->text(), QStringLiteral("logg"));
+        press(Qt::Key_Return);
+        QVERIFY(fixture.openedURLs.last().toString().contains(
+            QStringLiteral("account_id=444444444444")));
+        press(Qt::Key_Escape);
+        QCOMPARE(panel->query(), QString());
+        QCOMPARE(recorder.dismissed, 2);
+        press(Qt::Key_Escape);
+        QCOMPARE(recorder.dismissed, 3);
     }
 
     void newGroupSheetCreatesAndMovesOrCancels()
