@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accounts/accountstore.h"
+#include "platform/singleinstance.h"
 #include "storage/keychain.h"
 #include "storage/settingsstore.h"
 
@@ -49,11 +50,20 @@ public:
     // and the secure store in use.
     QString loadedStateSummary() const;
 
-    // The environment variable whose presence makes the start inert.
+    // Whether the environment asks for an inert start: TESSERA_INERT=1, or the test
+    // harness's variable present at all.
     static bool inertStartRequested();
+
+    // Carries out what a command line asked for, from this process or a later start.
+    void perform(InstanceCommand command);
 
     // The user started Tessera again while it runs.
     void handleReopen();
+    void showPanel();
+    void startSignIn();
+    void syncNow();
+    void toggleQuickSearch();
+    void showSettings();
 
 private:
     // The tray, the panel, Quick Search and the onboarding window attach to the store here.
