@@ -259,24 +259,26 @@ private Q_SLOTS:
         fourth.cancel();
     }
 
-    // Six listings at a time against a service that admits 20 requests a second after a
-    // burst of one second's worth, as IAM Identity Center does: the shared limiter keeps
+    // Six listings at a time against a service that admits 20 requests a second (as IAM
+    // Identity Center does) or more after a burst of one second's worth: the shared limiter keeps
     // throttling rare, no request runs out of attempts, and the listing ends close to the
     // time the service's rate allows, also when it is short.
     void listingEndsNearTheServiceRate_data()
     {
         QTest::addColumn<int>("accounts");
         QTest::addColumn<int>("pagesPerAccount");
-        QTest::newRow("34 accounts") << 34 << 1;
-        QTest::newRow("100 accounts") << 100 << 1;
-        QTest::newRow("300 accounts, two pages each") << 300 << 2;
+        QTest::addColumn<double>("serviceRate");
+        QTest::newRow("34 accounts") << 34 << 1 << 20.0;
+        QTest::newRow("100 accounts") << 100 << 1 << 20.0;
+        QTest::newRow("300 accounts, two pages each") << 300 << 2 << 20.0;
+        QTest::newRow("1000 accounts at 100 a second") << 1000 << 1 << 100.0;
     }
 
     void listingEndsNearTheServiceRate()
     {
         QFETCH(int, accounts);
         QFETCH(int, pagesPerAccount);
-        constexpr double serviceRate = 20;
+        QFETCH(double, serviceRate);
         ServiceRateLimit service{clock, serviceRate, serviceRate, clock->now()};
         int throttled = 0;
         transport->setLatency(clock, 30ms);
