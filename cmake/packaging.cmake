@@ -5,12 +5,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tessera developers")
 set(CPACK_PACKAGE_CONTACT "Tessera developers <tessera@users.noreply.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "AWS IAM Identity Center accounts in the system tray")
+# Debian wants the long description in lines of at most 80 characters.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Tessera gives one-click access to every AWS account and role that an organization
-grants through AWS IAM Identity Center: device-code sign-in with silent token refresh,
-every account and role from the access portal, the AWS console opened for any account,
-role, service and region, a global-hotkey switcher (Quick Search), pins and groups, and
-a managed block of AWS CLI profiles with preview, backups and restore.")
+    "Tessera gives one-click access to every AWS account and role that an
+organization grants through AWS IAM Identity Center: device-code sign-in
+with silent token refresh, every account and role from the access portal,
+the AWS console opened for any account, role, service and region, a
+global-hotkey switcher (Quick Search), pins and groups, and a managed block
+of AWS CLI profiles with preview, backups and restore.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

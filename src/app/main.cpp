@@ -27,13 +27,9 @@ QStringList argumentList(int argc, char *argv[])
     return arguments;
 }
 
-// Help, version, console links and usage errors: no display, no running instance.
-int runWithoutDisplay(int argc, char *argv[])
+// Help, version, console links and usage errors: answered without a running instance.
+int answer(const tessera::CommandLine &commandLine, const tessera::CommandLineRequest &request)
 {
-    QCoreApplication app(argc, argv);
-    nameApplication();
-    tessera::CommandLine commandLine;
-    const tessera::CommandLineRequest request = commandLine.parse(app.arguments());
     using Action = tessera::CommandLineRequest::Action;
     switch (request.action) {
     case Action::showHelp:
@@ -51,8 +47,15 @@ int runWithoutDisplay(int argc, char *argv[])
     case Action::start:
         break;
     }
-    std::fprintf(stderr, "tessera: these options need a display.\n");
-    return 2;
+    return 0;
+}
+
+int runWithoutDisplay(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    nameApplication();
+    tessera::CommandLine commandLine;
+    return answer(commandLine, commandLine.parse(QCoreApplication::arguments()));
 }
 
 } // namespace
@@ -72,8 +75,7 @@ int main(int argc, char *argv[])
     tessera::CommandLine commandLine;
     const tessera::CommandLineRequest request = commandLine.parse(QApplication::arguments());
     if (request.action != tessera::CommandLineRequest::Action::start) {
-        std::fprintf(stderr, "tessera: %s\nTry \"tessera --help\".\n", qPrintable(request.error));
-        return 2;
+        return answer(commandLine, request);
     }
 
     // Installed before anything is loaded, so a stop request during start-up is not lost.
