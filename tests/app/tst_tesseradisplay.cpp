@@ -77,7 +77,8 @@ kill -TERM $pid; wait $pid; echo "exit: $?"
     }
 
     // An action option starts Tessera when none runs and carries the action out there;
-    // later starts hand theirs to it and leave at once.
+    // later starts hand theirs to it and leave at once (one that stays is ended, and
+    // fails the test, after 20 seconds).
     void commandLineActionsReachTheRunningInstance()
     {
         QTemporaryDir home;
@@ -88,7 +89,7 @@ carried() { for i in $(seq 1 150); do grep -q 'Carrying out the request "'"$1"'"
 "$TESSERA_BINARY" --settings >"$log" 2>&1 & pid=$!
 carried settings && echo "first start carried out settings"
 for action in show quick-search sign-in sync; do
-  "$TESSERA_BINARY" --$action; echo "--$action: $?"
+  timeout 20 "$TESSERA_BINARY" --$action; echo "--$action: $?"
   carried $action && echo "running instance carried out $action"
 done
 kill -0 $pid && echo "first still running"
