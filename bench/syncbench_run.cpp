@@ -81,11 +81,13 @@ int sequentialRounds(const SyncScenario &scenario)
 
 double lowerBoundSeconds(const SyncScenario &scenario)
 {
+    const double latencyBound = double(sequentialRounds(scenario)) *
+                                std::chrono::duration<double>(scenario.latency).count();
     if (scenario.throttleRate > 0) {
-        return double(accountPageCount(scenario) + scenario.accountCount) / scenario.throttleRate;
+        return std::max(latencyBound, double(accountPageCount(scenario) + scenario.accountCount) /
+                                          scenario.throttleRate);
     }
-    return double(sequentialRounds(scenario)) *
-           std::chrono::duration<double>(scenario.latency).count();
+    return latencyBound;
 }
 
 SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &program,

@@ -44,7 +44,8 @@ SyncRunResult runSyncScenario(const SyncScenario &scenario, const QString &progr
 
 // The least possible wall time of a sync of the scenario: without throttling, the pages
 // of the account listing one after another, then ceil(N / 6) rounds of role listings,
-// each taking the latency; with throttling, every request paced at the rate.
+// each taking the latency; with throttling, also every request paced at the rate, so the
+// larger of the two.
 double lowerBoundSeconds(const SyncScenario &scenario);
 int accountPageCount(const SyncScenario &scenario);
 // The rounds of requests a sync without throttling waits for, one after another.

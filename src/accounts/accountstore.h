@@ -326,6 +326,11 @@ private:
     bool m_tearingDown = false;
 };
 
+// The console region for an account: its own choice in the organization, else the
+// default console region, else the sign-in region, skipping disabled regions.
+QString accountConsoleRegion(const Organization &organization, const SettingsStore &settings,
+                             const QString &accountId);
+
 } // namespace tessera
 
 Q_DECLARE_METATYPE(tessera::AccountStoreSession)

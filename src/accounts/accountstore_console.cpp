@@ -9,15 +9,20 @@ namespace tessera {
 
 QString AccountStore::consoleRegionForAccount(const QString &accountId) const
 {
-    const auto &organization = m_organization;
+    return accountConsoleRegion(m_organization, *m_defaults, accountId);
+}
+
+QString accountConsoleRegion(const Organization &organization, const SettingsStore &settings,
+                             const QString &accountId)
+{
     const auto override = organization.accountConsoleRegions.constFind(accountId);
     const std::optional<QString> first = override != organization.accountConsoleRegions.cend()
                                              ? std::optional(override.value())
                                              : std::nullopt;
     const QSet<QString> disabled(organization.disabledConsoleRegionIds.cbegin(),
                                  organization.disabledConsoleRegionIds.cend());
-    return resolveConsoleRegion(first, configuredDefaultConsoleRegion(*m_defaults),
-                                configuredSSORegion(*m_defaults), disabled);
+    return resolveConsoleRegion(first, configuredDefaultConsoleRegion(settings),
+                                configuredSSORegion(settings), disabled);
 }
 
 std::optional<QUrl> AccountStore::consoleLink(const AWSAccount &account, const QString &roleName,

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QPointer>
 
 namespace tessera {
 
@@ -31,6 +32,13 @@ QString sessionName(const AccountStoreSession &session)
     return {};
 }
 
+QCoro::Task<void> syncIfAlive(QPointer<AccountStore> store)
+{
+    if (store) {
+        co_await store->sync();
+    }
+}
+
 } // namespace
 
 TesseraAppDependencies TesseraAppDependencies::production()
@@ -47,8 +55,9 @@ TesseraAppDependencies TesseraAppDependencies::production()
 
 bool TesseraApp::inertStartRequested()
 {
-    // Present at all, whatever its value.
-    return qEnvironmentVariableIsSet("XCTestConfigurationFilePath");
+    // The harness's variable counts when present at all, whatever its value.
+    return qEnvironmentVariable("TESSERA_INERT") == QLatin1String("1") ||
+           qEnvironmentVariableIsSet("XCTestConfigurationFilePath");
 }
 
 TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
@@ -123,11 +132,75 @@ void TesseraApp::buildUserInterface()
     m_shell->start(m_showOnboardingAtLaunch);
 }
 
+void TesseraApp::perform(InstanceCommand command)
+{
+    qCInfo(lcApp, "Carrying out the request \"%s\"", instanceCommandName(command).constData());
+    switch (command) {
+    case InstanceCommand::reopen:
+        handleReopen();
+        return;
+    case InstanceCommand::show:
+        showPanel();
+        return;
+    case InstanceCommand::quickSearch:
+        toggleQuickSearch();
+        return;
+    case InstanceCommand::settings:
+        showSettings();
+        return;
+    case InstanceCommand::signIn:
+        startSignIn();
+        return;
+    case InstanceCommand::sync:
+        syncNow();
+        return;
+    }
+}
+
 void TesseraApp::handleReopen()
 {
     if (m_shell) {
         m_shell->handleReopen();
     }
+}
+
+void TesseraApp::showPanel()
+{
+    if (m_shell) {
+        m_shell->showPanel();
+    }
+}
+
+void TesseraApp::startSignIn()
+{
+    if (m_inert) {
+        qCInfo(lcApp, "An inert start does not sign in");
+        return;
+    }
+    // The panel shows the user code and any failure.
+    showPanel();
+    m_store->signIn();
+}
+
+void TesseraApp::syncNow()
+{
+    if (m_inert) {
+        qCInfo(lcApp, "An inert start does not sync");
+        return;
+    }
+    if (!m_store->session().isSignedIn()) {
+        qCWarning(lcApp, "Not syncing: not signed in");
+        return;
+    }
+    // The sync is single-flight and owned by the store; the task ends with it.
+    startTask<void>([store = QPointer<AccountStore>(m_store.get())](CancellationToken) {
+        return syncIfAlive(store);
+    });
+}
+
+void TesseraApp::toggleQuickSearch()
+{
+    qCWarning(lcApp, "Quick Search is not available yet");
 }
 
 void TesseraApp::showSettings()

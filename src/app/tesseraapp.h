@@ -2,6 +2,7 @@
 
 #include "accounts/accountstore.h"
 #include "accounts/clisigninsharing.h"
+#include "platform/singleinstance.h"
 #include "storage/keychain.h"
 #include "storage/settingsstore.h"
 
@@ -55,11 +56,19 @@ public:
     // and the secure store in use.
     QString loadedStateSummary() const;
 
-    // The environment variable whose presence makes the start inert.
+    // Whether the environment asks for an inert start: TESSERA_INERT=1, or the test
+    // harness's variable present at all.
     static bool inertStartRequested();
+
+    // Carries out what a command line asked for, from this process or a later start.
+    void perform(InstanceCommand command);
 
     // The user started Tessera again while it runs.
     void handleReopen();
+    void showPanel();
+    void startSignIn();
+    void syncNow();
+    void toggleQuickSearch();
     // Opens the settings window, or brings it forward when it is open.
     void showSettings();
 

@@ -12,8 +12,8 @@ namespace {
 constexpr double minimumFillRate = 0.5;
 constexpr double beta = 0.7;
 constexpr double scaleConstant = 0.4;
-constexpr double smoothing = 0.8;
-constexpr double measurementBucket = 0.5;
+// The span over which the sending rate is measured.
+constexpr double measurementWindow = 1.0;
 } // namespace
 
 AdaptiveRateLimiter::AdaptiveRateLimiter(std::shared_ptr<Clock> clock)
@@ -23,9 +23,9 @@ AdaptiveRateLimiter::AdaptiveRateLimiter(std::shared_ptr<Clock> clock)
     m_zeroPoint = std::cbrt(m_rateAtThrottle * (1 - beta) / scaleConstant);
 }
 
-double AdaptiveRateLimiter::seconds() const
+double AdaptiveRateLimiter::secondsAt(Clock::time_point at) const
 {
-    return std::chrono::duration<double>(m_clock->now() - m_origin).count();
+    return std::chrono::duration<double>(at - m_origin).count();
 }
 
 void AdaptiveRateLimiter::refill(double now)
@@ -38,7 +38,7 @@ void AdaptiveRateLimiter::refill(double now)
 
 void AdaptiveRateLimiter::setMaximumRate(double rate)
 {
-    refill(seconds());
+    refill(secondsAt(m_clock->now()));
     m_fillRate = std::max(rate, minimumFillRate);
     m_capacity = std::max(rate, 1.0);
     m_tokens = std::min(m_tokens, m_capacity);
@@ -50,7 +50,7 @@ QCoro::Task<void> AdaptiveRateLimiter::acquire(CancellationToken token)
     if (!m_enabled) {
         co_return;
     }
-    refill(seconds());
+    refill(secondsAt(m_clock->now()));
     // Take the token now, even into debt, so that concurrent callers queue up behind one
     // another instead of all waking for the same token.
     const double shortfall = 1 - m_tokens;
@@ -73,15 +73,11 @@ QCoro::Task<void> AdaptiveRateLimiter::acquire(CancellationToken token)
 
 double AdaptiveRateLimiter::measure(double now)
 {
-    const double bucket = std::floor(now / measurementBucket) * measurementBucket;
-    ++m_requestsInBucket;
-    if (bucket > m_lastBucket) {
-        const double currentRate = m_requestsInBucket / (bucket - m_lastBucket);
-        m_measuredRate = currentRate * smoothing + m_measuredRate * (1 - smoothing);
-        m_requestsInBucket = 0;
-        m_lastBucket = bucket;
+    m_recentAnswers.push_back(now);
+    while (m_recentAnswers.front() <= now - measurementWindow) {
+        m_recentAnswers.pop_front();
     }
-    return m_measuredRate;
+    return double(m_recentAnswers.size()) / measurementWindow;
 }
 
 double AdaptiveRateLimiter::cubicSuccess(double now) const
@@ -98,10 +94,14 @@ double AdaptiveRateLimiter::cubicThrottle(double rate, double now)
     return rate * beta;
 }
 
-void AdaptiveRateLimiter::recordResponse(bool throttled)
+void AdaptiveRateLimiter::recordResponse(bool throttled, Clock::time_point sentAt)
 {
-    const double now = seconds();
+    const double now = secondsAt(m_clock->now());
     const double measured = measure(now);
+    if (throttled && m_enabled && secondsAt(sentAt) <= m_lastThrottle) {
+        // Sent at the rate the last cut already answered for.
+        return;
+    }
     double rate = 0;
     if (throttled) {
         rate = cubicThrottle(m_enabled ? std::min(measured, m_fillRate) : measured, now);

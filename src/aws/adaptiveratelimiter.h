@@ -4,15 +4,22 @@
 #include "foundation/clock.h"
 
 #include <QCoroTask>
+#include <deque>
 #include <memory>
 
 namespace tessera {
 
-// Client-side pacing as the AWS SDKs' adaptive retry mode does it: a token bucket whose
-// rate follows CUBIC congestion control. It does nothing until the service first
-// throttles; then each throttle cuts the rate to 70% of what was being sent, and each
-// success lets it grow back along a cubic curve, so a long run of requests settles just
-// under the rate the service allows. Main thread only; waiters are served in order.
+// Client-side pacing after the AWS SDKs' adaptive retry mode: a token bucket whose rate
+// follows CUBIC congestion control. It does nothing until the service first throttles;
+// then a throttle cuts the rate to 70% of what was being sent, and each success lets it
+// grow back along a cubic curve, so a long run of requests settles just under the rate
+// the service allows. Main thread only; waiters are served in order.
+//
+// Two choices differ from the SDKs, whose limiter collapses on a short burst of parallel
+// requests: the sending rate is measured over the last second (the service's burst is a
+// second's worth), not in smoothed half-second buckets that still read zero when the
+// first 429 arrives; and the rate is cut once per throttle episode, as TCP cuts once per
+// window: a 429 for a request sent before the last cut says nothing about the new rate.
 class AdaptiveRateLimiter
 {
 public:
@@ -21,17 +28,17 @@ public:
     // Waits until one more request may be sent (at once while not yet throttled).
     QCoro::Task<void> acquire(CancellationToken token);
 
-    // Feeds back the answer to a request: throttled (HTTP 429) or not.
-    void recordResponse(bool throttled);
+    // Feeds back the answer to a request sent at `sentAt`: throttled (HTTP 429) or not.
+    void recordResponse(bool throttled, Clock::time_point sentAt);
 
     bool isEnabled() const { return m_enabled; }
     // Requests per second the bucket currently allows.
     double fillRate() const { return m_fillRate; }
-    // Smoothed requests per second actually being answered.
-    double measuredRate() const { return m_measuredRate; }
+    // Requests answered during the last second.
+    double measuredRate() const { return double(m_recentAnswers.size()); }
 
 private:
-    double seconds() const;
+    double secondsAt(Clock::time_point at) const;
     void refill(double now);
     void setMaximumRate(double rate);
     double measure(double now);
@@ -48,10 +55,8 @@ private:
     double m_tokens = 0;
     double m_lastRefill = -1;
 
-    // Measured send rate, in half-second buckets.
-    double m_measuredRate = 0;
-    double m_lastBucket = 0;
-    int m_requestsInBucket = 0;
+    // When the answers of the last second arrived, in seconds since m_origin.
+    std::deque<double> m_recentAnswers;
 
     // CUBIC state: the rate at the last throttle and when it happened.
     double m_rateAtThrottle = 0.5;

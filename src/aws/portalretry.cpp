@@ -9,7 +9,14 @@
 namespace tessera {
 
 namespace {
-constexpr std::chrono::milliseconds baseBackoff{1000};
+// Server errors back off as the AWS SDKs do, from one second up. A throttle needs far
+// less: the limiter, already cut by the 429, spaces every request (retries included) at
+// the rate the service grants, so the retry only waits a few of the service's token
+// intervals (50 ms at IAM Identity Center's 20 requests a second), jittered so that
+// answers throttled together do not come back together. Waiting seconds here, as for a
+// server error, left a short sync idle long after the service would have answered.
+constexpr std::chrono::milliseconds serverErrorBaseBackoff{1000};
+constexpr std::chrono::milliseconds throttleBaseBackoff{50};
 constexpr std::chrono::milliseconds longestBackoff{20000};
 constexpr std::chrono::milliseconds longestHonouredRetryAfter{60000};
 
@@ -58,10 +65,11 @@ PortalThrottle::PortalThrottle(PortalRetryOptions options)
     }
 }
 
-std::chrono::milliseconds PortalThrottle::backoff(int retry)
+std::chrono::milliseconds PortalThrottle::backoff(int retry, int status)
 {
+    const auto base = status == 429 ? throttleBaseBackoff : serverErrorBaseBackoff;
     const auto ceiling = std::min<std::chrono::milliseconds>(
-        longestBackoff, baseBackoff * (qint64(1) << std::clamp(retry - 1, 0, 30)));
+        longestBackoff, base * (qint64(1) << std::clamp(retry - 1, 0, 30)));
     const double fraction = std::clamp(m_options.random(), 0.0, 1.0);
     return std::chrono::milliseconds(static_cast<qint64>(fraction * double(ceiling.count())));
 }
@@ -71,8 +79,9 @@ QCoro::Task<HttpResponse> PortalThrottle::send(std::shared_ptr<HttpTransport> se
 {
     for (int attempt = 1;; ++attempt) {
         co_await m_limiter.acquire(token);
+        const auto sentAt = m_options.clock->now();
         HttpResponse response = co_await session->send(request, token);
-        m_limiter.recordResponse(response.status == 429);
+        m_limiter.recordResponse(response.status == 429, sentAt);
         if (!isRetryableStatus(response.status) || attempt >= m_options.maxAttempts) {
             co_return response;
         }
@@ -80,7 +89,8 @@ QCoro::Task<HttpResponse> PortalThrottle::send(std::shared_ptr<HttpTransport> se
         if (asked && *asked > longestHonouredRetryAfter) {
             co_return response;
         }
-        const auto delay = std::max(backoff(attempt), asked.value_or(std::chrono::milliseconds{0}));
+        const auto delay = std::max(backoff(attempt, response.status),
+                                    asked.value_or(std::chrono::milliseconds{0}));
         qCDebug(lcNetwork, "Access portal answered HTTP %d; attempt %d of %d in %lld ms",
                 response.status, attempt + 1, m_options.maxAttempts,
                 static_cast<long long>(delay.count()));

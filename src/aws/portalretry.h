@@ -32,8 +32,9 @@ std::optional<std::chrono::milliseconds> retryAfterDelay(const HttpResponse &res
 // Sends the portal client's requests. IAM Identity Center throttles at about 20 requests
 // a second, so a large organization's role listings meet HTTP 429: answers 429 and
 // 500/502/503/504 are retried, up to maxAttempts in all, after a backoff with full jitter
-// (uniform in [0, min(20 s, 1 s × 2^retry))) that is never shorter than Retry-After; a
-// Retry-After longer than a minute ends the retries. Every request passes an adaptive
+// (uniform in [0, min(20 s, base × 2^retry)), base 50 ms for a throttle and 1 s for a
+// server error) that is never shorter than Retry-After; a Retry-After longer than a
+// minute ends the retries. Every request passes an adaptive
 // rate limiter first. Shared by the copies of one client, so a whole sync is paced as one.
 class PortalThrottle
 {
@@ -46,8 +47,9 @@ public:
                                    CancellationToken token);
 
     const AdaptiveRateLimiter &limiter() const { return m_limiter; }
-    // The backoff before retry number `retry` (1 for the first retry), before Retry-After.
-    std::chrono::milliseconds backoff(int retry);
+    // The backoff before retry number `retry` (1 for the first retry) after an answer with
+    // `status`, before Retry-After.
+    std::chrono::milliseconds backoff(int retry, int status);
 
 private:
     PortalRetryOptions m_options;

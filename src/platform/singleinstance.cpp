@@ -1,18 +1,51 @@
 #include "platform/singleinstance.h"
 
+#include "foundation/logging.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <array>
 #include <unistd.h>
 
 namespace tessera {
 
 namespace {
-const QByteArray reopenMessage = QByteArrayLiteral("reopen\n");
 constexpr int connectTimeoutMs = 1000;
+// A request is one short line; anything longer is not from Tessera.
+constexpr qsizetype longestRequest = 64;
+
+constexpr std::array<std::pair<InstanceCommand, const char *>, 6> commandNames{{
+    {InstanceCommand::reopen, "reopen"},
+    {InstanceCommand::show, "show"},
+    {InstanceCommand::quickSearch, "quick-search"},
+    {InstanceCommand::settings, "settings"},
+    {InstanceCommand::signIn, "sign-in"},
+    {InstanceCommand::sync, "sync"},
+}};
 } // namespace
+
+QByteArray instanceCommandName(InstanceCommand command)
+{
+    for (const auto &[candidate, name] : commandNames) {
+        if (candidate == command) {
+            return QByteArray(name);
+        }
+    }
+    return {};
+}
+
+std::optional<InstanceCommand> instanceCommandFromName(const QByteArray &name)
+{
+    for (const auto &[command, candidate] : commandNames) {
+        if (name == candidate) {
+            return command;
+        }
+    }
+    return std::nullopt;
+}
 
 SingleInstance::SingleInstance(QString socketName, QObject *parent)
     : QObject(parent)
@@ -36,12 +69,12 @@ QString SingleInstance::defaultSocketName()
     return QStringLiteral("tessera-%1-%2").arg(::getuid()).arg(suffix);
 }
 
-bool SingleInstance::claim()
+bool SingleInstance::claim(InstanceCommand command)
 {
     if (m_server) {
         return true;
     }
-    if (notifyRunningInstance()) {
+    if (notifyRunningInstance(command)) {
         return false;
     }
     auto *server = new QLocalServer(this);
@@ -59,14 +92,14 @@ bool SingleInstance::claim()
     return true;
 }
 
-bool SingleInstance::notifyRunningInstance() const
+bool SingleInstance::notifyRunningInstance(InstanceCommand command) const
 {
     QLocalSocket socket;
     socket.connectToServer(m_socketName);
     if (!socket.waitForConnected(connectTimeoutMs)) {
         return false;
     }
-    socket.write(reopenMessage);
+    socket.write(instanceCommandName(command) + '\n');
     const bool sent = socket.waitForBytesWritten(connectTimeoutMs);
     socket.disconnectFromServer();
     return sent;
@@ -77,8 +110,16 @@ void SingleInstance::acceptConnections()
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (socket->readAll().contains(reopenMessage.trimmed())) {
-                Q_EMIT reopenRequested();
+            while (socket->canReadLine()) {
+                const QByteArray line = socket->readLine(longestRequest).trimmed();
+                if (const auto command = instanceCommandFromName(line)) {
+                    Q_EMIT commandReceived(*command);
+                } else {
+                    qCWarning(lcApp) << "Ignored an unknown request from a later start:" << line;
+                }
+            }
+            if (socket->bytesAvailable() > longestRequest) {
+                socket->abort();
             }
         });
     }

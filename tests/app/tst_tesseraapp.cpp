@@ -116,13 +116,32 @@ private Q_SLOTS:
         QVERIFY(app.store().session().isSignedOut());
     }
 
-    void theTestHarnessVariableMakesTheStartInert()
+    void theEnvironmentCanMakeTheStartInert_data()
     {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("inert");
+        QTest::newRow("nothing set") << QByteArray() << QByteArray() << false;
+        // The test harness's variable counts whatever its value.
+        QTest::newRow("harness, empty")
+            << QByteArray("XCTestConfigurationFilePath") << QByteArray() << true;
+        QTest::newRow("TESSERA_INERT=1") << QByteArray("TESSERA_INERT") << QByteArray("1") << true;
+        QTest::newRow("TESSERA_INERT=0") << QByteArray("TESSERA_INERT") << QByteArray("0") << false;
+    }
+
+    void theEnvironmentCanMakeTheStartInert()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, inert);
         qunsetenv("XCTestConfigurationFilePath");
-        QVERIFY(!TesseraApp::inertStartRequested());
-        qputenv("XCTestConfigurationFilePath", "");
-        QVERIFY(TesseraApp::inertStartRequested());
+        qunsetenv("TESSERA_INERT");
+        if (!variable.isEmpty()) {
+            qputenv(variable.constData(), value);
+        }
+        QCOMPARE(TesseraApp::inertStartRequested(), inert);
         qunsetenv("XCTestConfigurationFilePath");
+        qunsetenv("TESSERA_INERT");
     }
 };
 

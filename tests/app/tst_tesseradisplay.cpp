@@ -1,9 +1,51 @@
 // Starts the real binary on a headless X display in a private profile: the first run
-// shows onboarding, a second start leaves at once without a second instance, and SIGTERM
-// ends it cleanly.
+// shows onboarding, a second start leaves at once without a second instance, the
+// command-line actions reach the running instance, and SIGTERM ends it cleanly.
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+// A private profile for the binary, and the binary's path as TESSERA_BINARY.
+QProcessEnvironment privateEnvironment(const QTemporaryDir &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name :
+         {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        env.insert(QLatin1String(name), home.filePath(QString::fromLatin1(name).toLower()));
+    }
+    const QString runtime = home.filePath(QStringLiteral("run"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+    env.insert(QStringLiteral("TESSERA_BINARY"), QStringLiteral(TESSERA_BINARY));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.remove(QStringLiteral("XCTestConfigurationFilePath"));
+    env.remove(QStringLiteral("TESSERA_INERT"));
+    env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    return env;
+}
+
+// Runs a shell script under a fresh Xvfb; its output.
+QString runUnderXvfb(const QProcessEnvironment &env, const QString &script)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("xvfb-run"),
+                  {QStringLiteral("-a"), QStringLiteral("sh"), QStringLiteral("-c"), script});
+    if (!process.waitForFinished(90000)) {
+        process.kill();
+        process.waitForFinished();
+        return QStringLiteral("xvfb-run did not finish\n") + QString::fromUtf8(process.readAll());
+    }
+    return QString::fromUtf8(process.readAll());
+}
+
+} // namespace
 
 class TestTesseraDisplay : public QObject
 {
@@ -14,21 +56,6 @@ private Q_SLOTS:
     {
         QTemporaryDir home;
         QVERIFY(home.isValid());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name :
-             {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-            env.insert(QLatin1String(name), home.filePath(QString::fromLatin1(name).toLower()));
-        }
-        const QString runtime = home.filePath(QStringLiteral("run"));
-        QVERIFY(QDir().mkpath(runtime));
-        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ExeOwner);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
-        env.insert(QStringLiteral("TESSERA_BINARY"), QStringLiteral(TESSERA_BINARY));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        env.remove(QStringLiteral("XCTestConfigurationFilePath"));
-
         // Polls instead of sleeping a fixed time; gives up after 30 seconds.
         const QString script = QStringLiteral(R"sh(
 count() { xwininfo -root -tree | grep -c '"Welcome to Tessera"'; }
@@ -40,19 +67,51 @@ echo "onboarding windows after second start: $(count)"
 kill -0 $pid && echo "first still running"
 kill -TERM $pid; wait $pid; echo "exit: $?"
 )sh");
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("xvfb-run"),
-                      {QStringLiteral("-a"), QStringLiteral("sh"), QStringLiteral("-c"), script});
-        QVERIFY2(process.waitForFinished(90000), "xvfb-run did not finish");
-        const QString output = QString::fromUtf8(process.readAll());
+        const QString output = runUnderXvfb(privateEnvironment(home), script);
         QVERIFY2(output.contains(QStringLiteral("onboarding windows: 1\n")), qPrintable(output));
         QVERIFY2(output.contains(QStringLiteral("second start: 0\n")), qPrintable(output));
         QVERIFY2(output.contains(QStringLiteral("onboarding windows after second start: 1\n")),
                  qPrintable(output));
         QVERIFY2(output.contains(QStringLiteral("first still running\n")), qPrintable(output));
         QVERIFY2(output.contains(QStringLiteral("exit: 0\n")), qPrintable(output));
+    }
+
+    // An action option starts Tessera when none runs and carries the action out there;
+    // later starts hand theirs to it and leave at once (one that stays is ended, and
+    // fails the test, after 20 seconds).
+    void commandLineActionsReachTheRunningInstance()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString script = QStringLiteral(R"sh(
+log="$XDG_RUNTIME_DIR/tessera.log"
+carried() { for i in $(seq 1 150); do grep -q 'Carrying out the request "'"$1"'"' "$log" && return 0; sleep 0.1; done; return 1; }
+"$TESSERA_BINARY" --settings >"$log" 2>&1 & pid=$!
+carried settings && echo "first start carried out settings"
+for action in show quick-search sign-in sync; do
+  timeout 20 "$TESSERA_BINARY" --$action; echo "--$action: $?"
+  carried $action && echo "running instance carried out $action"
+done
+kill -0 $pid && echo "first still running"
+kill -TERM $pid; wait $pid; echo "exit: $?"
+echo "requests carried out: $(grep -c 'Carrying out the request' "$log")"
+cat "$log"
+)sh");
+        const QString output = runUnderXvfb(privateEnvironment(home), script);
+        QVERIFY2(output.contains(QStringLiteral("first start carried out settings\n")),
+                 qPrintable(output));
+        for (const char *action : {"show", "quick-search", "sign-in", "sync"}) {
+            QVERIFY2(output.contains(QStringLiteral("--%1: 0\n").arg(QLatin1String(action))),
+                     qPrintable(output));
+            QVERIFY2(
+                output.contains(
+                    QStringLiteral("running instance carried out %1\n").arg(QLatin1String(action))),
+                qPrintable(output));
+        }
+        QVERIFY2(output.contains(QStringLiteral("first still running\n")), qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("exit: 0\n")), qPrintable(output));
+        // Each request once: none was carried out by a second instance of its own.
+        QVERIFY2(output.contains(QStringLiteral("requests carried out: 5\n")), qPrintable(output));
     }
 };
 

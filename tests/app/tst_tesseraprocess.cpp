@@ -29,7 +29,8 @@ QByteArray readBytes(const QString &path)
 class TesseraProcess
 {
 public:
-    explicit TesseraProcess(const QString &home, const QStringList &extraEnvironment = {})
+    explicit TesseraProcess(const QString &home, const QStringList &extraEnvironment = {},
+                            const QStringList &arguments = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home);
@@ -40,13 +41,14 @@ public:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
         env.remove(QStringLiteral("XCTestConfigurationFilePath"));
+        env.remove(QStringLiteral("TESSERA_INERT"));
         for (const QString &assignment : extraEnvironment) {
             env.insert(assignment.section(QLatin1Char('='), 0, 0),
                        assignment.section(QLatin1Char('='), 1));
         }
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral(TESSERA_BINARY), {});
+        m_process.start(QStringLiteral(TESSERA_BINARY), arguments);
     }
 
     ~TesseraProcess()
@@ -158,12 +160,25 @@ private Q_SLOTS:
         QCOMPARE(readBytes(path), content);
     }
 
+    void anInertStartLoadsNothing_data()
+    {
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("harness variable")
+            << QStringList{QStringLiteral("XCTestConfigurationFilePath=")} << QStringList{};
+        QTest::newRow("TESSERA_INERT=1")
+            << QStringList{QStringLiteral("TESSERA_INERT=1")} << QStringList{};
+        QTest::newRow("--inert") << QStringList{} << QStringList{QStringLiteral("--inert")};
+    }
+
     void anInertStartLoadsNothing()
     {
+        QFETCH(QStringList, environment);
+        QFETCH(QStringList, arguments);
         QTemporaryDir home;
         QVERIFY(writeBytes(home.path() + QStringLiteral("/data/Tessera/organization.json"),
                            "{\"groupNames\":[\"A\"]}"));
-        TesseraProcess tessera(home.path(), {QStringLiteral("XCTestConfigurationFilePath=")});
+        TesseraProcess tessera(home.path(), environment, arguments);
         const QString summary = tessera.waitForSummary();
         QVERIFY2(summary.contains(QStringLiteral(
                      "(inert): signed out, 0 accounts, last sync never, 0 pinned, 0 groups")),
@@ -172,6 +187,64 @@ private Q_SLOTS:
         QCOMPARE(tessera.process().exitCode(), 0);
         // Nothing was migrated, so nothing was written to the settings.
         QVERIFY(!QFileInfo::exists(home.path() + QStringLiteral("/config/Tessera/Tessera.conf")));
+    }
+
+    // Answered without a display (none is configured here) and without a running instance.
+    void printsWithoutADisplay_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        const QByteArray portal("[General]\nstartUrl=https://corp.awsapps.com/start/\n"
+                                "ssoRegion=eu-central-1\n");
+        QTest::newRow("version")
+            << QByteArray() << QStringList{QStringLiteral("--version")} << 0
+            << QStringLiteral("Tessera %1\n").arg(QLatin1String(TESSERA_VERSION));
+        QTest::newRow("console link")
+            << portal
+            << QStringList{QStringLiteral("--print-console-url"), QStringLiteral("111122223333"),
+                           QStringLiteral("Admin"), QStringLiteral("IAM")}
+            << 0
+            << QStringLiteral("https://corp.awsapps.com/start/#/console?account_id=111122223333&"
+                              "role_name=Admin&destination=https%3A%2F%2Fconsole.aws.amazon.com%2F"
+                              "iam%2Fhome\n");
+        QTest::newRow("console link without a start URL")
+            << QByteArray()
+            << QStringList{QStringLiteral("--print-console-url"), QStringLiteral("1"),
+                           QStringLiteral("R")}
+            << 1 << QStringLiteral("tessera: Set your access portal URL in Settings first.\n");
+        QTest::newRow("unknown option")
+            << QByteArray() << QStringList{QStringLiteral("--bogus")} << 2
+            << QStringLiteral("tessera: Unknown option 'bogus'.\n"
+                              "Try \"tessera --help\".\n");
+    }
+
+    void printsWithoutADisplay()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QTemporaryDir home;
+        if (!settings.isEmpty()) {
+            QVERIFY(
+                writeBytes(home.path() + QStringLiteral("/config/Tessera/Tessera.conf"), settings));
+        }
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            env.remove(QLatin1String(name));
+        }
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(TESSERA_BINARY), arguments);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(process.readAll()), output);
+        QCOMPARE(process.exitCode(), exitCode);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "support/testsupport.h"
 
 #include <QFile>
+#include <QLocalSocket>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -101,19 +102,45 @@ private Q_SLOTS:
         QVERIFY(!item.isEnabled());
     }
 
-    void secondInstanceAsksTheFirstToReopen()
+    void secondInstanceHandsItsCommandToTheFirst_data()
     {
+        QTest::addColumn<InstanceCommand>("command");
+        QTest::newRow("reopen") << InstanceCommand::reopen;
+        QTest::newRow("quick search") << InstanceCommand::quickSearch;
+        QTest::newRow("sync") << InstanceCommand::sync;
+    }
+
+    void secondInstanceHandsItsCommandToTheFirst()
+    {
+        QFETCH(InstanceCommand, command);
         QVERIFY(SingleInstance::defaultSocketName().startsWith(m_folder.path()));
         const QString name = m_folder.filePath(QStringLiteral("instance.socket"));
         SingleInstance first(name);
-        QVERIFY(first.claim());
+        QVERIFY(first.claim(InstanceCommand::show));
         QVERIFY(first.isPrimary());
-        QSignalSpy reopened(&first, &SingleInstance::reopenRequested);
+        QSignalSpy received(&first, &SingleInstance::commandReceived);
 
         SingleInstance second(name);
-        QVERIFY(!second.claim());
+        QVERIFY(!second.claim(command));
         QVERIFY(!second.isPrimary());
-        QVERIFY(test::processEventsUntil([&] { return reopened.count() == 1; }));
+        QVERIFY(test::processEventsUntil([&] { return received.count() == 1; }));
+        QCOMPARE(received.first().first().value<InstanceCommand>(), command);
+    }
+
+    // Unknown lines (another program, a newer Tessera) are ignored; known ones still count.
+    void unknownRequestsAreIgnored()
+    {
+        const QString name = m_folder.filePath(QStringLiteral("mixed.socket"));
+        SingleInstance first(name);
+        QVERIFY(first.claim());
+        QSignalSpy received(&first, &SingleInstance::commandReceived);
+        QLocalSocket socket;
+        socket.connectToServer(name);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("launch-missiles\nsettings\n");
+        QVERIFY(socket.waitForBytesWritten(5000));
+        QVERIFY(test::processEventsUntil([&] { return received.count() == 1; }));
+        QCOMPARE(received.first().first().value<InstanceCommand>(), InstanceCommand::settings);
     }
 
     void leftOverSocketFromACrashIsTakenOver()
