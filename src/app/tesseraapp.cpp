@@ -2,10 +2,13 @@
 
 #include "foundation/logging.h"
 #include "platform/clipboard.h"
+#include "platform/hotkeymanager.h"
 #include "platform/secretstore.h"
 #include "platform/urlopener.h"
+#include "quicksearch/hotkeypreset.h"
 #include "storage/settings.h"
 #include "ui/desktopshell.h"
+#include "ui/quickswitchercontroller.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -36,6 +39,7 @@ TesseraAppDependencies TesseraAppDependencies::production()
     dependencies.keychainOperations = productionKeychainOperations;
     dependencies.tokenRefreshScheduler = TokenRefreshScheduler::system();
     dependencies.openURL = openURLInDesktopBrowser;
+    dependencies.hotKeyManager = makeDesktopHotKeyManager;
     dependencies.inert = TesseraApp::inertStartRequested();
     return dependencies;
 }
@@ -50,6 +54,7 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
     : QObject(parent)
     , m_inert(dependencies.inert)
     , m_settings(std::move(dependencies.settings))
+    , m_makeHotKeyManager(std::move(dependencies.hotKeyManager))
 {
     m_showOnboardingAtLaunch = !m_settings->boolean(key(settingskey::onboardingComplete));
 
@@ -93,9 +98,25 @@ void TesseraApp::buildUserInterface()
     if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
         return;
     }
+    // Quick Search attaches first, so that the hotkey works while onboarding is open.
+    QuickSwitcherController::Services quickSearch;
+    quickSearch.settings = m_settings;
+    quickSearch.copyToPasteboard = copyTextToClipboard;
+    quickSearch.hotKeys = m_makeHotKeyManager ? m_makeHotKeyManager() : makeDesktopHotKeyManager();
+    m_quickSwitcher = std::make_unique<QuickSwitcherController>(std::move(quickSearch));
+    m_quickSwitcher->setStore(m_store.get());
+    m_quickSwitcher->applyHotKeySetting();
+
     DesktopShell::Services services;
     services.openURL = openURLInDesktopBrowser;
     services.copyToClipboard = copyTextToClipboard;
+    services.showQuickSearch = [this] { m_quickSwitcher->show(); };
+    services.applyHotKey = [this] { m_quickSwitcher->applyHotKeySetting(); };
+    services.quickSearchChord = [this] {
+        return hotKeyPreset(
+                   m_settings->string(key(settingskey::quickSearchHotkey)).value_or(QString()))
+            .nativeChordText();
+    };
     services.quit = [] { QCoreApplication::quit(); };
     m_shell = std::make_unique<DesktopShell>(m_store.get(), std::move(services));
     m_shell->start(m_showOnboardingAtLaunch);
@@ -105,6 +126,13 @@ void TesseraApp::handleReopen()
 {
     if (m_shell) {
         m_shell->handleReopen();
+    }
+}
+
+void TesseraApp::toggleQuickSearch()
+{
+    if (m_quickSwitcher) {
+        m_quickSwitcher->toggle();
     }
 }
 

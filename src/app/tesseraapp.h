@@ -11,6 +11,8 @@
 namespace tessera {
 
 class DesktopShell;
+class HotKeyManager;
+class QuickSwitcherController;
 
 // What the application is built from. `production()` gives the user's real settings,
 // secure store and clocks; tests hand in fakes.
@@ -22,6 +24,8 @@ struct TesseraAppDependencies
     std::function<KeychainSecurityOperations()> keychainOperations;
     TokenRefreshScheduler tokenRefreshScheduler;
     OpenURLFunction openURL;
+    // The global hotkey facility; unset: the desktop's own.
+    std::function<std::unique_ptr<HotKeyManager>()> hotKeyManager;
     // Set when the process runs under an automated test harness: nothing is read,
     // migrated, scheduled or registered.
     bool inert = false;
@@ -55,6 +59,12 @@ public:
     // The user started Tessera again while it runs.
     void handleReopen();
 
+    // Shows Quick Search, or hides it when it is shown (the hotkey, `--quick-search`).
+    void toggleQuickSearch();
+    // Null in an inert start and without widgets.
+    QuickSwitcherController *quickSwitcher() const { return m_quickSwitcher.get(); }
+    DesktopShell *shell() const { return m_shell.get(); }
+
 private:
     // The tray, the panel, Quick Search and the onboarding window attach to the store here.
     void buildUserInterface();
@@ -64,6 +74,8 @@ private:
     QString m_secretStoreDescription;
     std::shared_ptr<SettingsStore> m_settings;
     std::unique_ptr<AccountStore> m_store;
+    std::function<std::unique_ptr<HotKeyManager>()> m_makeHotKeyManager;
+    std::unique_ptr<QuickSwitcherController> m_quickSwitcher;
     std::unique_ptr<DesktopShell> m_shell;
 };
 

@@ -460,10 +460,17 @@ int QuickSwitcherModel::clampedSelection(int saved) const
 
 QList<QuickSwitcherResultRow> QuickSwitcherModel::rows(int first, int count) const
 {
-    QList<QuickSwitcherResultRow> rows;
+    return rowWindow(first, count).rows;
+}
+
+QuickSwitcherRowWindow QuickSwitcherModel::rowWindow(int first, int count) const
+{
+    QuickSwitcherRowWindow result;
+    QList<QuickSwitcherResultRow> &rows = result.rows;
     // Each list is computed once for the whole window of rows.
     int end = 0;
     const auto window = [&](qsizetype total) {
+        result.total = int(total);
         first = std::clamp(first, 0, int(total));
         end = count < 0 ? int(total) : std::min(int(total), first + count);
         rows.reserve(end - first);
@@ -582,7 +589,7 @@ QList<QuickSwitcherResultRow> QuickSwitcherModel::rows(int first, int count) con
         break;
     }
     }
-    return rows;
+    return result;
 }
 
 } // namespace tessera

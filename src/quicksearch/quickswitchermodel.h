@@ -111,6 +111,9 @@ public:
     QList<ConsoleRegion> regionResults() const;
     // The rows of the current list from `first`, at most `count` of them (all with -1).
     QList<QuickSwitcherResultRow> rows(int first = 0, int count = -1) const;
+    // The same rows with the length of the whole list, computed in one pass: a view showing
+    // a window of a long ranking needs both and should not rank twice.
+    QuickSwitcherRowWindow rowWindow(int first, int count) const;
 
     // The account the screen is about: the menu's or picker's account, the account of the
     // roles or services list, or the selected account.

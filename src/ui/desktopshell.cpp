@@ -124,7 +124,17 @@ QWidget *DesktopShell::createPanel(bool asPopup)
         m_services.copyToClipboard,
         m_services.openURL,
     };
-    layout->addWidget(new MenuContent(m_store, std::move(actions), window));
+    auto *content = new MenuContent(m_store, std::move(actions), window);
+    layout->addWidget(content);
+    // The menu shows the chord in its shortcut column; the chord itself is global.
+    const QString chord = m_services.quickSearchChord ? m_services.quickSearchChord() : QString();
+    if (!chord.isEmpty() && content->moreActionsMenu()) {
+        for (QAction *action : content->moreActionsMenu()->actions()) {
+            if (action->text() == qtTrId("Quick Search")) {
+                action->setText(action->text() + QLatin1Char('\t') + chord);
+            }
+        }
+    }
     return window;
 }
 

@@ -29,6 +29,9 @@ public:
         std::function<bool(const QString &)> copyToClipboard;
         std::function<void()> openSettings;
         std::function<void()> showQuickSearch;
+        // The Quick Search chord in the desktop's notation, shown beside the menu entry;
+        // empty when there is none.
+        std::function<QString()> quickSearchChord;
         std::function<void()> applyHotKey;
         std::function<void()> quit;
     };
