@@ -120,6 +120,15 @@ void TesseraApp::buildUserInterface()
     services.quit = [] { QCoreApplication::quit(); };
     m_shell = std::make_unique<DesktopShell>(m_store.get(), std::move(services));
     m_shell->start(m_showOnboardingAtLaunch);
+    // Until a settings window shows it, a failed registration is announced from the tray.
+    const auto announceHotKeyFailure = [this] {
+        if (const auto &message = m_quickSwitcher->hotKeyErrorMessage()) {
+            m_shell->showNotice(qtTrId("Quick Search"), *message);
+        }
+    };
+    connect(m_quickSwitcher.get(), &QuickSwitcherController::hotKeyErrorMessageChanged, this,
+            announceHotKeyFailure);
+    announceHotKeyFailure();
 }
 
 void TesseraApp::handleReopen()

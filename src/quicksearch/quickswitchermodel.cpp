@@ -21,6 +21,7 @@ QuickSwitcherModel::QuickSwitcherModel(AccountStore &store, QuickSwitcherCallbac
     , m_store(store)
     , m_callbacks(std::move(callbacks))
     , m_clock(clock ? std::move(clock) : SystemClock::shared())
+    , m_searchIndex(std::make_shared<AccountSearchIndex>())
 {
     connect(&store, &AccountStore::accountsChanged, this, &QuickSwitcherModel::resultsChanged);
     connect(&store, &AccountStore::organizationChanged, this, &QuickSwitcherModel::resultsChanged);
@@ -37,6 +38,13 @@ QuickSwitcherModel::~QuickSwitcherModel()
 {
     if (m_flashTask) {
         m_flashTask->cancel();
+    }
+}
+
+void QuickSwitcherModel::shareSearchIndex(std::shared_ptr<AccountSearchIndex> index)
+{
+    if (index) {
+        m_searchIndex = std::move(index);
     }
 }
 
@@ -191,12 +199,12 @@ AccountList QuickSwitcherModel::accountResults() const
 AccountList QuickSwitcherModel::accountResultsFor(const QString &query) const
 {
     const Organization &organization = m_store.organization();
-    m_searchIndex.update(m_store.accounts(), organization.accountGroups);
+    m_searchIndex->update(m_store.accounts(), organization.accountGroups);
     if (query.trimmed().isEmpty()) {
-        return m_searchIndex.browse(organization.pinnedAccountIds, organization.groupNames);
+        return m_searchIndex->browse(organization.pinnedAccountIds, organization.groupNames);
     }
-    m_searchIndex.setPinnedAccountIds(organization.pinnedAccountIds);
-    return m_searchIndex.search(query);
+    m_searchIndex->setPinnedAccountIds(organization.pinnedAccountIds);
+    return m_searchIndex->search(query);
 }
 
 QStringList QuickSwitcherModel::roleResults() const

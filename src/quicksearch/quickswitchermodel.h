@@ -84,6 +84,10 @@ public:
 
     AccountStore &store() const { return m_store; }
 
+    // Search tables outliving the model: whoever makes a model per showing keeps them, so
+    // they are built once per account list rather than at every showing.
+    void shareSearchIndex(std::shared_ptr<AccountSearchIndex> index);
+
     // --- Saved state, readable for views and tests ---
     const std::optional<ActionTarget> &actionTarget() const { return m_actionTarget; }
     const QStringList &actionProfileNames() const { return m_actionProfileNames; }
@@ -219,7 +223,7 @@ private:
     QString m_queryBeforeGroupPicker;
     int m_selectionBeforeGroupPicker = 0;
 
-    mutable AccountSearchIndex m_searchIndex;
+    std::shared_ptr<AccountSearchIndex> m_searchIndex;
 };
 
 } // namespace tessera

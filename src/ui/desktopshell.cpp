@@ -209,3 +209,14 @@ void DesktopShell::handleReopen()
 }
 
 } // namespace tessera
+
+namespace tessera {
+
+void DesktopShell::showNotice(const QString &title, const QString &text)
+{
+    if (m_tray && QSystemTrayIcon::supportsMessages()) {
+        m_tray->showMessage(title, text, QSystemTrayIcon::Warning);
+    }
+}
+
+} // namespace tessera

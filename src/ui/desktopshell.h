@@ -54,6 +54,9 @@ public Q_SLOTS:
     void showOnboarding();
     // Someone started Tessera again: bring an open window forward, else the panel.
     void handleReopen();
+    // A message the user should see even with no window open: a notification from the
+    // tray icon (nothing without a tray).
+    void showNotice(const QString &title, const QString &text);
 
 private:
     QWidget *createPanel(bool asPopup);

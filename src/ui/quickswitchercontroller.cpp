@@ -91,6 +91,7 @@ void QuickSwitcherController::show()
         m_model->deleteLater();
     }
     m_model = new QuickSwitcherModel(*m_store, makeCallbacks(), m_services.clock);
+    m_model->shareSearchIndex(m_searchIndex);
 
     if (!m_panel) {
         const bool translucent =

@@ -84,6 +84,8 @@ private:
     std::optional<QString> m_hotKeyErrorMessage;
     TaskHandle<void> m_hotKeyTask;
     quint64 m_hotKeyGeneration = 0;
+    // Kept across showings; rebuilt only when the account list changes.
+    std::shared_ptr<AccountSearchIndex> m_searchIndex = std::make_shared<AccountSearchIndex>();
     // Counts showings and hidings, so a late deactivation cannot hide a newer showing.
     quint64 m_showings = 0;
 };

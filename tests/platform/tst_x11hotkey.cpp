@@ -46,8 +46,9 @@ public:
         xcb_generic_error_t *error = xcb_request_check(
             m_connection, xcb_grab_key_checked(m_connection, 0, m_root, modifiers, m_space,
                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        const bool granted = error == nullptr;
         free(error);
-        return error == nullptr;
+        return granted;
     }
 
 private:
