@@ -118,6 +118,11 @@ int main(int argc, char **argv)
     services.translucent = false;
     QuickSwitcherController controller(std::move(services));
     controller.setStore(&store);
+    // As the application does once start-up is done.
+    const double cpuBeforePreparing = threadCpuMilliseconds();
+    controller.prepare();
+    std::printf("preparing the panel and the search tables at start-up: CPU %.3f ms\n",
+                threadCpuMilliseconds() - cpuBeforePreparing);
 
     // Hotkey to first paint of the result list; the first showing also builds the panel
     // and the search tables.
@@ -151,9 +156,8 @@ int main(int argc, char **argv)
         chord->press();
         processUntil([&] { return !controller.isShown(); });
     }
-    std::printf("hotkey to first paint, first showing (builds the panel and the search "
-                "tables): %.3f ms (CPU %.3f ms)\n",
-                firstShowing, firstShowingCpu);
+    std::printf("hotkey to first paint, first showing: %.3f ms (CPU %.3f ms)\n", firstShowing,
+                firstShowingCpu);
     report("hotkey to first paint, later showings", showTimes);
     report("CPU time, hotkey to first paint, later showings", showCpuTimes);
 

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QTimer>
 
 namespace tessera {
 
@@ -129,6 +130,7 @@ void TesseraApp::buildUserInterface()
     connect(m_quickSwitcher.get(), &QuickSwitcherController::hotKeyErrorMessageChanged, this,
             announceHotKeyFailure);
     announceHotKeyFailure();
+    QTimer::singleShot(0, m_quickSwitcher.get(), &QuickSwitcherController::prepare);
 }
 
 void TesseraApp::handleReopen()

@@ -93,20 +93,7 @@ void QuickSwitcherController::show()
     m_model = new QuickSwitcherModel(*m_store, makeCallbacks(), m_services.clock);
     m_model->shareSearchIndex(m_searchIndex);
 
-    if (!m_panel) {
-        const bool translucent =
-            m_services.translucent ? *m_services.translucent : desktopComposites();
-        m_panel = new QuickSwitcherPanel(translucent, nullptr);
-        connect(m_panel, &QuickSwitcherPanel::deactivated, this, [this] {
-            // Not inside the activation change itself, and only for the showing that lost
-            // the activation: the panel may be shown again before the timer fires.
-            QTimer::singleShot(0, this, [this, showing = m_showings] {
-                if (m_panel && showing == m_showings && !m_panel->isActiveWindow()) {
-                    hide();
-                }
-            });
-        });
-    }
+    createPanel();
     ++m_showings;
     m_panel->view()->setModel(m_model);
     m_panel->placeOnPointerScreen();
@@ -118,6 +105,33 @@ void QuickSwitcherController::show()
     if (!wasShown) {
         Q_EMIT shownChanged();
     }
+}
+
+void QuickSwitcherController::createPanel()
+{
+    if (m_panel) {
+        return;
+    }
+    const bool translucent = m_services.translucent ? *m_services.translucent : desktopComposites();
+    m_panel = new QuickSwitcherPanel(translucent, nullptr);
+    connect(m_panel, &QuickSwitcherPanel::deactivated, this, [this] {
+        // Not inside the activation change itself, and only for the showing that lost
+        // the activation: the panel may be shown again before the timer fires.
+        QTimer::singleShot(0, this, [this, showing = m_showings] {
+            if (m_panel && showing == m_showings && !m_panel->isActiveWindow()) {
+                hide();
+            }
+        });
+    });
+}
+
+void QuickSwitcherController::prepare()
+{
+    if (!m_store) {
+        return;
+    }
+    createPanel();
+    m_searchIndex->update(m_store->accounts(), m_store->organization().accountGroups);
 }
 
 void QuickSwitcherController::hide()

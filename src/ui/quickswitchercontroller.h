@@ -60,6 +60,10 @@ public:
     // hotKeyErrorMessage. A newer call supersedes a running one.
     TaskHandle<void> applyHotKeySetting();
 
+    // Builds the panel and the search tables ahead of the first showing, so that the
+    // hotkey answers at once; called when start-up is done.
+    void prepare();
+
     // The text shown when the chord cannot be registered.
     static QString hotKeyFailureMessage(const QString &reason);
 
@@ -75,6 +79,7 @@ Q_SIGNALS:
 private:
     void setHotKeyErrorMessage(std::optional<QString> message);
     QuickSwitcherCallbacks makeCallbacks();
+    void createPanel();
 
     Services m_services;
     std::unique_ptr<HotKeyManager> m_hotKeys;
