@@ -1,6 +1,6 @@
 #include "accounts/accountstore.h"
 
-#include "aws/sockethttptransport.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/logging.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"

@@ -98,9 +98,6 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
     const PortalClient client(region, *accessToken, m_transport, portalPageLimit, retry);
     std::vector<AWSAccount> listed;
     std::exception_ptr failure;
-    // The role listings that follow the account listing each want a connection of their
-    // own; their handshakes can happen while the account pages are being fetched.
-    client.prepareConnections(roleListingsInFlight);
     try {
         const QList<AccountEntry> entries = co_await client.listAccounts(token);
         token.throwIfCancelled();

@@ -1,7 +1,7 @@
 // The account store against the stand-in for IAM Identity Center over real TLS: sign-in
 // approved through the verification page, a scheduled refresh, and a sync.
 #include "accounts/accountstore.h"
-#include "aws/sockethttptransport.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/manualclock.h"
 #include "standin.h"
 #include "storage/inmemorykeychain.h"
