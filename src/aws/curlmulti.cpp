@@ -49,17 +49,22 @@ void CurlMulti::start(const std::shared_ptr<CurlTransfer> &transfer, const Cance
         transfer->ended.set();
         return;
     }
-    CURL *easy = transfer->handle();
-    curl_easy_setopt(easy, CURLOPT_SHARE, m_share);
-    m_running.emplace(easy, transfer);
-    if (const CURLMcode added = curl_multi_add_handle(m_multi, easy); added != CURLM_OK) {
-        m_running.erase(easy);
+    CURL *easy = takeHandle();
+    CURLMcode added = CURLM_OUT_OF_MEMORY;
+    if (easy) {
+        transfer->attach(easy);
+        curl_easy_setopt(easy, CURLOPT_SHARE, m_share);
+        added = curl_multi_add_handle(m_multi, easy);
+    }
+    if (added != CURLM_OK) {
         transfer->fail(std::make_exception_ptr(TransportError(
             TransportError::Kind::other, QStringLiteral("The request could not be started: ") +
                                              QString::fromUtf8(curl_multi_strerror(added)))));
+        recycle(transfer->detach());
         transfer->ended.set();
         return;
     }
+    m_running.emplace(easy, transfer);
     // Set last: an already cancelled token calls back at once.
     transfer->cancellation = token.onCancelled(&m_context, [this, easy] { cancel(easy); });
 }
@@ -77,7 +82,33 @@ void CurlMulti::cancel(CURL *easy)
     // Removing an unfinished transfer closes its connection (or resets its HTTP/2 stream).
     curl_multi_remove_handle(m_multi, easy);
     transfer->fail(std::make_exception_ptr(CancelledError()));
+    recycle(transfer->detach());
     transfer->ended.set();
+}
+
+CURL *CurlMulti::takeHandle()
+{
+    if (m_idleHandles.empty()) {
+        return curl_easy_init();
+    }
+    CURL *easy = m_idleHandles.back();
+    m_idleHandles.pop_back();
+    return easy;
+}
+
+void CurlMulti::recycle(CURL *easy)
+{
+    if (!easy) {
+        return;
+    }
+    // A reset handle keeps its buffers, which saves their allocation on every request.
+    constexpr std::size_t keptHandles = 16;
+    if (m_multi && m_idleHandles.size() < keptHandles) {
+        curl_easy_reset(easy);
+        m_idleHandles.push_back(easy);
+    } else {
+        curl_easy_cleanup(easy);
+    }
 }
 
 int CurlMulti::onSocket(CURL *, curl_socket_t socket, int what, void *self, void *)
@@ -101,14 +132,10 @@ int CurlMulti::onTimer(CURLM *, long timeoutMs, void *self)
 
 void CurlMulti::watch(curl_socket_t socket, int what)
 {
-    if (what == CURL_POLL_REMOVE) {
-        if (const auto found = m_sockets.find(socket); found != m_sockets.end()) {
-            dispose(found->second.readable);
-            dispose(found->second.writable);
-            m_sockets.erase(found);
-        }
-        return;
-    }
+    // libcurl stops watching a kept connection between its transfers and closes sockets
+    // whose numbers the system hands out again, so notifiers are only disabled here and
+    // serve whichever socket has their number next, rather than being made for every
+    // request.
     SocketWatch &watched = m_sockets[socket];
     const auto notifier = [&](QSocketNotifier *&slot, QSocketNotifier::Type type, bool wanted) {
         if (!wanted) {
@@ -160,6 +187,7 @@ void CurlMulti::act(curl_socket_t socket, int events)
         ended.push_back(found->second);
         m_running.erase(found);
         ended.back()->finish(result);
+        recycle(ended.back()->detach());
     }
     for (const auto &transfer : ended) {
         transfer->ended.set();
@@ -193,7 +221,13 @@ void CurlMulti::shutDown()
     for (const auto &[easy, transfer] : running) {
         curl_multi_remove_handle(m_multi, easy);
         transfer->fail(std::make_exception_ptr(CancelledError()));
+        curl_easy_cleanup(transfer->detach());
     }
+    // Every easy handle goes before the share handle they use.
+    for (CURL *easy : m_idleHandles) {
+        curl_easy_cleanup(easy);
+    }
+    m_idleHandles.clear();
     // Closes the kept connections; libcurl says goodbye to their sockets as it does.
     curl_multi_cleanup(m_multi);
     m_multi = nullptr;

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 class QSocketNotifier;
 class QTimer;
@@ -50,11 +51,15 @@ private:
     void watch(curl_socket_t socket, int what);
     void act(curl_socket_t socket, int events);
     void cancel(CURL *easy);
+    CURL *takeHandle();
+    void recycle(CURL *easy);
     void dispose(QObject *object) const;
 
     CURLM *m_multi = nullptr;
     CURLSH *m_share = nullptr;
     std::unordered_map<CURL *, std::shared_ptr<CurlTransfer>> m_running;
+    // Easy handles of ended transfers, reset for the next ones.
+    std::vector<CURL *> m_idleHandles;
     std::unordered_map<curl_socket_t, SocketWatch> m_sockets;
     QTimer *m_timer = nullptr;
     // Receives the cancellation signals, so they die with the multi handle.

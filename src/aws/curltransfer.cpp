@@ -5,6 +5,7 @@
 #include <QObject>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace tessera {
 
@@ -106,22 +107,21 @@ CurlTransfer::CurlTransfer(HttpRequest request, const CurlTransferSettings &sett
                                      .arg(QString::fromLatin1(name.left(64).toPercentEncoding())));
         }
     }
-    m_easy = curl_easy_init();
-    if (!m_easy) {
-        throw TransportError(TransportError::Kind::other,
-                             QStringLiteral("The HTTP library could not start a request."));
-    }
-    configure(settings);
+    m_settings = settings;
 }
 
 CurlTransfer::~CurlTransfer()
 {
     release();
+    if (m_easy) {
+        curl_easy_cleanup(m_easy);
+    }
 }
 
-void CurlTransfer::configure(const CurlTransferSettings &settings)
+void CurlTransfer::attach(CURL *easy)
 {
-    CURL *easy = m_easy;
+    m_easy = easy;
+    const CurlTransferSettings &settings = m_settings;
     const QByteArray url = m_request.url.toEncoded(QUrl::RemoveFragment);
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
@@ -306,13 +306,14 @@ HttpResponse CurlTransfer::takeResponse()
     return std::move(m_response);
 }
 
+CURL *CurlTransfer::detach()
+{
+    return std::exchange(m_easy, nullptr);
+}
+
 void CurlTransfer::release()
 {
     QObject::disconnect(cancellation);
-    if (m_easy) {
-        curl_easy_cleanup(m_easy);
-        m_easy = nullptr;
-    }
     curl_slist_free_all(m_headers);
     m_headers = nullptr;
     m_request.body = {};

@@ -32,10 +32,15 @@ public:
     CurlTransfer(const CurlTransfer &) = delete;
     CurlTransfer &operator=(const CurlTransfer &) = delete;
 
+    // Sets the request's options on `easy` (fresh or reset), which the transfer then uses
+    // until detach() hands it back.
+    void attach(CURL *easy);
     CURL *handle() const { return m_easy; }
+    CURL *detach();
 
-    // Record how the transfer ended and release the easy handle, which must already be out
-    // of its multi handle. Only the first outcome counts; the owner then sets `ended`.
+    // Record how the transfer ended and free what only the request needed; the easy
+    // handle, already out of its multi handle, stays attached for detach(). Only the first
+    // outcome counts; the owner then sets `ended`.
     void finish(CURLcode result);
     void fail(std::exception_ptr error);
     bool hasEnded() const { return m_ended; }
@@ -51,11 +56,11 @@ public:
 private:
     static size_t onHeader(char *data, size_t size, size_t count, void *self);
     static size_t onBody(char *data, size_t size, size_t count, void *self);
-    void configure(const CurlTransferSettings &settings);
     void release();
     std::exception_ptr errorFor(CURLcode result) const;
 
     HttpRequest m_request;
+    CurlTransferSettings m_settings;
     CURL *m_easy = nullptr;
     curl_slist *m_headers = nullptr;
     qint64 m_maxBodyBytes = 0;
