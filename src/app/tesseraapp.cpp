@@ -80,6 +80,7 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
         Keychain(std::move(operations)), m_settings, std::move(dependencies.openURL));
 
     if (!m_inert) {
+        m_cliSignInSharing = std::make_unique<CLISignInSharing>(m_store.get(), m_settings);
         buildUserInterface();
     }
     qCInfo(lcApp).noquote() << loadedStateSummary();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accounts/accountstore.h"
+#include "accounts/clisigninsharing.h"
 #include "storage/keychain.h"
 #include "storage/settingsstore.h"
 
@@ -40,6 +41,8 @@ public:
     ~TesseraApp() override;
 
     AccountStore &store() const { return *m_store; }
+    // Null for an inert start, which leaves the AWS CLI's files alone.
+    CLISignInSharing *cliSignInSharing() const { return m_cliSignInSharing.get(); }
     bool showOnboardingAtLaunch() const { return m_showOnboardingAtLaunch; }
     bool isInert() const { return m_inert; }
     // Where sign-in data lives, in words for the user.
@@ -64,6 +67,7 @@ private:
     QString m_secretStoreDescription;
     std::shared_ptr<SettingsStore> m_settings;
     std::unique_ptr<AccountStore> m_store;
+    std::unique_ptr<CLISignInSharing> m_cliSignInSharing;
     std::unique_ptr<DesktopShell> m_shell;
 };
 

@@ -20,6 +20,7 @@ void registerTesseraDefaults(SettingsStore &settings)
         {key(awsProfileAutoSync), false},
         {key(awsProfileNameSeparator), QStringLiteral("hyphens")},
         {key(awsProfileNameCase), QStringLiteral("preserve")},
+        {key(awsShareSignInWithCLI), true},
     });
 }
 

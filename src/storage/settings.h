@@ -21,6 +21,7 @@ inline constexpr auto awsProfileCLIRegion = "awsProfileCLIRegion";
 inline constexpr auto awsProfileAutoSync = "awsProfileAutoSync";
 inline constexpr auto awsProfileNameSeparator = "awsProfileNameSeparator";
 inline constexpr auto awsProfileNameCase = "awsProfileNameCase";
+inline constexpr auto awsShareSignInWithCLI = "awsShareSignInWithCLI";
 inline constexpr auto onboardingComplete = "onboardingComplete";
 inline constexpr auto awsProfileNamingV2Migrated = "awsProfileNamingV2Migrated";
 } // namespace settingskey

@@ -1,6 +1,8 @@
 // The account store against the stand-in for IAM Identity Center over real TLS: sign-in
-// approved through the verification page, a scheduled refresh, and a sync.
+// approved through the verification page, a scheduled refresh, a sync, and the sign-in
+// shared with botocore through the AWS CLI's token cache.
 #include "accounts/accountstore.h"
+#include "accounts/clisigninsharing.h"
 #include "aws/curlhttptransport.h"
 #include "foundation/manualclock.h"
 #include "standin.h"
@@ -8,6 +10,7 @@
 #include "storage/settings.h"
 #include "support/testsupport.h"
 
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,6 +43,20 @@ QCoro::Task<void> approveInBrowser(std::shared_ptr<HttpTransport> transport, QUr
     const HttpResponse decided = co_await transport->send(press, CancellationToken{});
     *approved = decided.status == 200;
 }
+// What botocore's SSO credential provider obtains for a generated profile: the access key
+// and session token, or the failure text.
+QStringList botocoreCredentials()
+{
+    // The stand-in answers on this thread, so wait with the event loop running.
+    QProcess python;
+    python.start(QStringLiteral("python3"), {QStringLiteral(BOTOCORE_CREDENTIALS_SCRIPT)});
+    if (!test::processEventsUntil([&] { return python.state() == QProcess::NotRunning; }, 60000)) {
+        return {QStringLiteral("python3 did not finish")};
+    }
+    const QString output =
+        QString::fromUtf8(python.readAllStandardOutput() + python.readAllStandardError());
+    return output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
 } // namespace
 
 class TestAccountStoreAgainstStandIn : public QObject
@@ -49,6 +66,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dataHome.isValid());
+        QDir(CLITokenCache::defaultDirectory()).removeRecursively();
         qputenv("XDG_DATA_HOME", m_dataHome.path().toLocal8Bit());
         StandInOptions options;
         options.accounts = generateAccounts(9, 3);
@@ -68,6 +86,8 @@ private Q_SLOTS:
         registerTesseraDefaults(*settings);
         settings->setString(key(settingskey::startUrl), m_standIn->startUrl().toString());
         settings->setString(key(settingskey::ssoRegion), region);
+        settings->setString(key(settingskey::awsConfigManagementMode), QStringLiteral("native"));
+        settings->setBool(key(settingskey::awsProfileAutoSync), true);
         InMemoryKeychainStore secrets;
         auto refreshClock = std::make_shared<ManualClock>();
         const std::shared_ptr<HttpTransport> transport = defaultHttpTransport();
@@ -83,6 +103,7 @@ private Q_SLOTS:
         AccountStore store(true, std::nullopt, TokenRefreshScheduler::fromClock(refreshClock),
                            Keychain(secrets.operations()), settings, browser,
                            AccountStoreServices{SystemClock::shared(), transport, settings});
+        CLISignInSharing sharing(&store, settings);
 
         store.signIn();
         QVERIFY(test::processEventsUntil([&] { return !store.isSignInRunning(); }, 60000));
@@ -98,6 +119,20 @@ private Q_SLOTS:
         QVERIFY(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount)));
         QCOMPARE(store.accounts().size(), 9);
         QVERIFY(store.lastSync());
+
+        // The sync wrote native profiles; botocore signs in with Tessera's token alone.
+        const QStringList signedInCredentials = botocoreCredentials();
+        QVERIFY2(
+            signedInCredentials.size() == 2,
+            qPrintable(
+                signedInCredentials.mid(signedInCredentials.size() - 3).join(QLatin1Char('\n'))));
+        QVERIFY2(signedInCredentials[0].startsWith(QStringLiteral("ASIASTANDIN")),
+                 qPrintable(signedInCredentials.join(QLatin1Char(' '))));
+        QVERIFY(signedInCredentials[1].startsWith(QStringLiteral("standin:")));
+        QCOMPARE(m_standIn->requests(StandInOperation::getRoleCredentials)
+                     .last()
+                     .header("x-amz-sso_bearer_token"),
+                 store.token()->accessToken.toUtf8());
 
         // A one-minute token is refreshed 15 seconds after it arrived.
         refreshClock->advance(15s);
@@ -118,6 +153,17 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(listings.first().header("x-amz-sso_bearer_token")),
                  refreshed->accessToken);
         QCOMPARE(store.accounts().size(), 9);
+
+        // The CLI's entry followed the refresh, and goes with the sign-out.
+        QVERIFY(botocoreCredentials().size() == 2);
+        QCOMPARE(m_standIn->requests(StandInOperation::getRoleCredentials)
+                     .last()
+                     .header("x-amz-sso_bearer_token"),
+                 refreshed->accessToken.toUtf8());
+        QVERIFY(sharing.failureMessage().isEmpty());
+        store.signOut();
+        QVERIFY(QDir(CLITokenCache::defaultDirectory()).entryList(QDir::Files).isEmpty());
+        QVERIFY(botocoreCredentials().size() != 2);
     }
 
 private:

@@ -37,6 +37,9 @@ StandInOperation operationFor(const HttpServerRequest &request)
         if (path == u"/assignment/roles") {
             return StandInOperation::listAccountRoles;
         }
+        if (path == u"/federation/credentials") {
+            return StandInOperation::getRoleCredentials;
+        }
         if (path == u"/" || path == u"/start" || path == u"/start/" || path == u"/device") {
             return StandInOperation::page;
         }
@@ -214,6 +217,7 @@ void StandIn::setThrottleRate(double requestsPerSecond, double burst)
     d->options.throttleBurst = burst;
     d->accountsBucket = TokenBucket(requestsPerSecond, burst);
     d->rolesBucket = TokenBucket(requestsPerSecond, burst);
+    d->credentialsBucket = TokenBucket(requestsPerSecond, burst);
 }
 
 void StandIn::addFault(const StandInFault &fault)
@@ -321,8 +325,10 @@ StandIn::Outcome StandIn::answer(const HttpServerRequest &request, StandInOperat
     }
 
     if (isPortalOperation(operation)) {
-        TokenBucket &bucket =
-            operation == StandInOperation::listAccounts ? d->accountsBucket : d->rolesBucket;
+        TokenBucket &bucket = operation == StandInOperation::listAccounts ? d->accountsBucket
+                              : operation == StandInOperation::listAccountRoles
+                                  ? d->rolesBucket
+                                  : d->credentialsBucket;
         if (!bucket.tryTake(d->now())) {
             outcome.throttled = true;
             outcome.response = portalErrorResponse(QStringLiteral("TooManyRequestsException"),
@@ -366,13 +372,7 @@ StandIn::Outcome StandIn::answer(const HttpServerRequest &request, StandInOperat
             break;
         case StandInFault::Kind::repeatedNextToken:
         case StandInFault::Kind::endlessPages:
-            if (const auto refused = checkAccessToken(request)) {
-                outcome.response = *refused;
-            } else {
-                outcome.response = operation == StandInOperation::listAccounts
-                                       ? listAccounts(request, &*decisive)
-                                       : listAccountRoles(request, &*decisive);
-            }
+            outcome.response = portalAnswer(request, operation, &*decisive);
             break;
         case StandInFault::Kind::latency:
             break;
@@ -405,13 +405,8 @@ StandIn::Outcome StandIn::answer(const HttpServerRequest &request, StandInOperat
     }
     case StandInOperation::listAccounts:
     case StandInOperation::listAccountRoles:
-        if (const auto refused = checkAccessToken(request)) {
-            outcome.response = *refused;
-        } else {
-            outcome.response = operation == StandInOperation::listAccounts
-                                   ? listAccounts(request, nullptr)
-                                   : listAccountRoles(request, nullptr);
-        }
+    case StandInOperation::getRoleCredentials:
+        outcome.response = portalAnswer(request, operation, nullptr);
         break;
     case StandInOperation::page:
     case StandInOperation::unknown:

@@ -2,9 +2,9 @@
 
 // A local stand-in for AWS IAM Identity Center: the OIDC service (RegisterClient,
 // StartDeviceAuthorization, CreateToken) and the access portal (ListAccounts,
-// ListAccountRoles), served over HTTPS on 127.0.0.1 with a certificate made at start.
-// Requests and answers are shaped as botocore's sso-oidc and sso models describe them:
-// the same paths, keys, status codes, x-amzn-ErrorType header and error bodies.
+// ListAccountRoles, GetRoleCredentials), served over HTTPS on 127.0.0.1 with a certificate made at
+// start. Requests and answers are shaped as botocore's sso-oidc and sso models describe them: the
+// same paths, keys, status codes, x-amzn-ErrorType header and error bodies.
 //
 // Typical use in a test (everything runs on the calling thread's event loop):
 //
@@ -184,6 +184,9 @@ private:
     HttpServerResponse startDeviceAuthorization(const QJsonObject &body);
     HttpServerResponse createToken(const QJsonObject &body);
     HttpServerResponse listAccounts(const HttpServerRequest &request, const StandInFault *fault);
+    HttpServerResponse portalAnswer(const HttpServerRequest &request, StandInOperation operation,
+                                    const StandInFault *fault);
+    HttpServerResponse getRoleCredentials(const HttpServerRequest &request);
     HttpServerResponse listAccountRoles(const HttpServerRequest &request,
                                         const StandInFault *fault);
     std::optional<HttpServerResponse> checkAccessToken(const HttpServerRequest &request);

@@ -63,6 +63,7 @@ struct StandIn::State
 
     TokenBucket accountsBucket;
     TokenBucket rolesBucket;
+    TokenBucket credentialsBucket;
     QList<StandInFault> faults;
 
     QList<StandInRequest> log;

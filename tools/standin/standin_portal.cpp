@@ -2,8 +2,10 @@
 #include "standin_p.h"
 #include "standinwire.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 
 namespace tessera::standin {
 
@@ -176,6 +178,49 @@ HttpServerResponse StandIn::listAccountRoles(const HttpServerRequest &request,
         body.insert(QStringLiteral("nextToken"), *next);
     }
     return jsonResponse(body);
+}
+
+HttpServerResponse StandIn::portalAnswer(const HttpServerRequest &request,
+                                         StandInOperation operation, const StandInFault *fault)
+{
+    if (const auto refused = checkAccessToken(request)) {
+        return *refused;
+    }
+    switch (operation) {
+    case StandInOperation::listAccounts:
+        return listAccounts(request, fault);
+    case StandInOperation::listAccountRoles:
+        return listAccountRoles(request, fault);
+    default:
+        return getRoleCredentials(request);
+    }
+}
+
+// Credentials that say whose they are, so a caller can tell which account and role it got.
+HttpServerResponse StandIn::getRoleCredentials(const HttpServerRequest &request)
+{
+    const QString accountId = request.queryValue(QStringLiteral("account_id")).value_or(QString());
+    const QString roleName = request.queryValue(QStringLiteral("role_name")).value_or(QString());
+    if (accountId.isEmpty() || roleName.isEmpty()) {
+        return invalidRequest(QStringLiteral("account_id and role_name are required."));
+    }
+    const auto account = std::find_if(
+        d->options.accounts.cbegin(), d->options.accounts.cend(),
+        [&](const StandInAccount &candidate) { return candidate.accountId == accountId; });
+    if (account == d->options.accounts.cend() || !account->roleNames.contains(roleName)) {
+        return portalErrorResponse(QStringLiteral("ResourceNotFoundException"),
+                                   QStringLiteral("No access"));
+    }
+    const qint64 expirationMs = QDateTime::currentMSecsSinceEpoch() + 3600 * 1000;
+    const QString accessKeyId = QStringLiteral("ASIASTANDIN") + accountId;
+    const QString sessionToken = QStringLiteral("standin:") + accountId + QLatin1Char(':') +
+                                 roleName + QLatin1Char(':') + randomToken(16);
+    QJsonObject credentials;
+    credentials.insert(QStringLiteral("accessKeyId"), accessKeyId);
+    credentials.insert(QStringLiteral("secretAccessKey"), randomToken(30));
+    credentials.insert(QStringLiteral("sessionToken"), sessionToken);
+    credentials.insert(QStringLiteral("expiration"), expirationMs);
+    return jsonResponse(QJsonObject{{QStringLiteral("roleCredentials"), credentials}});
 }
 
 } // namespace tessera::standin

@@ -30,6 +30,8 @@ const QList<OperationNames> &operationNames()
          QStringLiteral("accounts")},
         {StandInOperation::listAccountRoles, QStringLiteral("ListAccountRoles"),
          QStringLiteral("roles")},
+        {StandInOperation::getRoleCredentials, QStringLiteral("GetRoleCredentials"),
+         QStringLiteral("credentials")},
         {StandInOperation::page, QStringLiteral("Page"), QStringLiteral("page")},
     };
     return names;
@@ -61,7 +63,8 @@ std::optional<StandInOperation> parseOperation(const QString &name)
 bool isPortalOperation(StandInOperation operation)
 {
     return operation == StandInOperation::listAccounts ||
-           operation == StandInOperation::listAccountRoles;
+           operation == StandInOperation::listAccountRoles ||
+           operation == StandInOperation::getRoleCredentials;
 }
 
 namespace {

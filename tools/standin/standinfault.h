@@ -14,6 +14,7 @@ enum class StandInOperation
     createToken,              // POST /token
     listAccounts,             // GET /assignment/accounts
     listAccountRoles,         // GET /assignment/roles
+    getRoleCredentials,       // GET /federation/credentials
     page,                     // the browser pages: start page, verification page
     unknown,
 };

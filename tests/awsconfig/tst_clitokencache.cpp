@@ -1,0 +1,170 @@
+#include "awsconfig/clitokencache.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+using namespace tessera;
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString ourURL = QStringLiteral("https://acme.awsapps.com/start");
+const QDateTime inAnHour = QDateTime::currentDateTimeUtc().addSecs(3600);
+
+mode_t modeOf(const QString &path)
+{
+    struct stat status = {};
+    ::stat(QFile::encodeName(path).constData(), &status);
+    return status.st_mode & 07777;
+}
+
+CLITokenCacheEntry ourEntry(const QString &token = QStringLiteral("tessera-token"))
+{
+    return {ourURL, QStringLiteral("eu-west-1"), token, inAnHour};
+}
+
+void plantFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QByteArray entryJSON(const QString &url, const QString &token, const QDateTime &expiresAt)
+{
+    return QStringLiteral(
+               R"({"startUrl":"%1","region":"eu-west-1","accessToken":"%2","expiresAt":"%3"})")
+        .arg(url, token, expiresAt.toUTC().toString(Qt::ISODate))
+        .toUtf8();
+}
+} // namespace
+
+class TestCLITokenCache : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString cacheDir() const { return m_dir->filePath(QStringLiteral("sso/cache")); }
+
+private Q_SLOTS:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+
+    // botocore's cache key: the SHA-1 of the session name's UTF-8 bytes, lower-case hex.
+    void fileNameIsBotocoresKey_data()
+    {
+        QTest::addColumn<QString>("session");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("plain") << u"corp"_s << u"ee0bfd2552fbd840c02cc48b6e823320543c450f.json"_s;
+        QTest::newRow("blank") << u"Tessera Dev"_s
+                               << u"895e2976ff8b8eb7bcbc39a98141654ca3d84a25.json"_s;
+        QTest::newRow("non-ascii")
+            << QStringLiteral("Zürich Ops") << u"38297dd48c4b8e82d834d522f03341eb202a1fff.json"_s;
+    }
+    void fileNameIsBotocoresKey()
+    {
+        QFETCH(QString, session);
+        QFETCH(QString, file);
+        QCOMPARE(CLITokenCache::fileName(session), file);
+    }
+
+    void writesAPrivateEntryWithoutRefreshToken()
+    {
+        const CLITokenCache cache(cacheDir());
+        QCOMPARE(cache.write(QStringLiteral("corp"), ourEntry()),
+                 CLITokenCache::WriteOutcome::written);
+        const QString path = cache.entryPath(QStringLiteral("corp"));
+        QCOMPARE(modeOf(path), mode_t(0600));
+        QCOMPARE(modeOf(cacheDir()), mode_t(0700));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QCOMPARE(
+            QJsonDocument::fromJson(content),
+            QJsonDocument::fromJson(entryJSON(ourURL, QStringLiteral("tessera-token"), inAnHour)));
+        QVERIFY(content.contains(inAnHour.toString(Qt::ISODate).toUtf8()));
+        QCOMPARE(cache.write(QStringLiteral("corp"), ourEntry()),
+                 CLITokenCache::WriteOutcome::unchanged);
+    }
+
+    void respectsWhatTheUserPutThere_data()
+    {
+        QTest::addColumn<QByteArray>("existing");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("older entry of ours")
+            << entryJSON(ourURL, u"old"_s, inAnHour.addSecs(-600)) << true;
+        QTest::newRow("same portal, other spelling")
+            << entryJSON(ourURL + QLatin1Char('/'), u"old"_s, inAnHour.addSecs(-600)) << true;
+        QTest::newRow("not JSON") << QByteArray("{\"startUrl\": trunc") << true;
+        QTest::newRow("outlives ours")
+            << entryJSON(ourURL, u"user's"_s, inAnHour.addSecs(600)) << false;
+        QTest::newRow("other portal")
+            << entryJSON(QStringLiteral("https://other.awsapps.com/start"), u"user's"_s,
+                         inAnHour.addSecs(-600))
+            << false;
+    }
+    void respectsWhatTheUserPutThere()
+    {
+        QFETCH(QByteArray, existing);
+        QFETCH(bool, replaced);
+        const CLITokenCache cache(cacheDir());
+        plantFile(cache.entryPath(QStringLiteral("corp")), existing);
+        QCOMPARE(cache.write(QStringLiteral("corp"), ourEntry()),
+                 replaced ? CLITokenCache::WriteOutcome::written
+                          : CLITokenCache::WriteOutcome::keptExisting);
+        QCOMPARE(cache.read(QStringLiteral("corp"))->accessToken == QStringLiteral("tessera-token"),
+                 replaced);
+    }
+
+    void removesOnlyItsOwnToken()
+    {
+        const CLITokenCache cache(cacheDir());
+        cache.write(QStringLiteral("corp"), ourEntry());
+        QVERIFY(!cache.removeIfHolding(QStringLiteral("corp"), QStringLiteral("someone else's")));
+        QVERIFY(QFile::exists(cache.entryPath(QStringLiteral("corp"))));
+        QVERIFY(cache.removeIfHolding(QStringLiteral("corp"), QStringLiteral("tessera-token")));
+        QVERIFY(!QFile::exists(cache.entryPath(QStringLiteral("corp"))));
+        QVERIFY(!cache.removeIfHolding(QStringLiteral("corp"), QStringLiteral("tessera-token")));
+    }
+
+    void findsTheSessionTheBlockUses_data()
+    {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("session");
+        const QString block = QStringLiteral(
+            "# >>> Tessera managed AWS profiles\n%1# <<< Tessera managed AWS profiles\n");
+        const QString native =
+            QStringLiteral("[profile dev]\nsso_session = %1\nsso_account_id = 111111111111\n"
+                           "sso_role_name = Admin\n");
+        const QString session =
+            QStringLiteral("[sso-session %1]\nsso_start_url = %2\nsso_region = eu-west-1\n");
+        QTest::newRow("ours in the block")
+            << block.arg(session.arg(u"tessera-acme"_s, ourURL) + native.arg(u"tessera-acme"_s))
+            << u"tessera-acme"_s;
+        QTest::newRow("the user's, outside the block")
+            << session.arg(u"corp"_s, ourURL + QLatin1Char('/')) + block.arg(native.arg(u"corp"_s))
+            << u"corp"_s;
+        QTest::newRow("another portal's session")
+            << session.arg(u"corp"_s, QStringLiteral("https://other.awsapps.com/start")) +
+                   block.arg(native.arg(u"corp"_s))
+            << QString();
+        QTest::newRow("granted profiles")
+            << block.arg(QStringLiteral("[profile dev]\ngranted_sso_start_url = %1\n").arg(ourURL))
+            << QString();
+        QTest::newRow("no block") << session.arg(u"corp"_s, ourURL) + native.arg(u"corp"_s)
+                                  << QString();
+    }
+    void findsTheSessionTheBlockUses()
+    {
+        QFETCH(QString, config);
+        QFETCH(QString, session);
+        QCOMPARE(sessionSharedWithCLI(config, ourURL).value_or(QString()), session);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCLITokenCache)
+#include "tst_clitokencache.moc"
