@@ -1,7 +1,7 @@
 #include "syncbench_client.h"
 
 #include "accounts/accountstore.h"
-#include "aws/sockethttptransport.h"
+#include "aws/curlhttptransport.h"
 #include "processstats.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"

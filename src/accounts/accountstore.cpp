@@ -1,7 +1,7 @@
 #include "accounts/accountstore.h"
 
 #include "accounts/sessionlogging.h"
-#include "aws/sockethttptransport.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/logging.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"

@@ -3,7 +3,7 @@
 // shared with botocore through the AWS CLI's token cache.
 #include "accounts/accountstore.h"
 #include "accounts/clisigninsharing.h"
-#include "aws/sockethttptransport.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/manualclock.h"
 #include "standin.h"
 #include "storage/inmemorykeychain.h"

@@ -2,8 +2,8 @@
 // users reach a private endpoint: AWS_ENDPOINT_URL_SSO_OIDC, AWS_ENDPOINT_URL_SSO and
 // AWS_CA_BUNDLE.
 
+#include "aws/curlhttptransport.h"
 #include "aws/portalclient.h"
-#include "aws/sockethttptransport.h"
 #include "aws/ssooidc.h"
 #include "foundation/boundedconcurrency.h"
 #include "foundation/sleep.h"
