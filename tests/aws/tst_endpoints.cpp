@@ -61,32 +61,6 @@ private Q_SLOTS:
             << "mars-north-1"
             << "https://oidc.mars-north-1.amazonaws.com"
             << "https://portal.sso.mars-north-1.amazonaws.com";
-        QTest::newRow("empty") << ""
-                               << "none"
-                               << "none";
-        QTest::newRow("upper case") << "EU-WEST-1"
-                                    << "none"
-                                    << "none";
-        QTest::newRow("dot") << "eu-west-1.evil.com"
-                             << "none"
-                             << "none";
-        QTest::newRow("slash") << "eu-west-1/x"
-                               << "none"
-                               << "none";
-        QTest::newRow("at sign") << "user@evil"
-                                 << "none"
-                                 << "none";
-        QTest::newRow("trailing space") << "eu-west-1 "
-                                        << "none"
-                                        << "none";
-        QTest::newRow("trailing hyphen") << "eu-west-"
-                                         << "none"
-                                         << "none";
-        QTest::newRow("non-ascii") << "eu-wëst-1"
-                                   << "none"
-                                   << "none";
-        QTest::newRow("too long") << QString(64, QLatin1Char('a')) << "none"
-                                  << "none";
         QTest::newRow("longest label")
             << QString(63, QLatin1Char('a'))
             << QStringLiteral("https://oidc.%1.amazonaws.com").arg(QString(63, QLatin1Char('a')))
@@ -101,6 +75,28 @@ private Q_SLOTS:
         QFETCH(QString, portal);
         QCOMPARE(endpointOf(IdentityService::oidc, region), oidc);
         QCOMPARE(endpointOf(IdentityService::portal, region), portal);
+    }
+
+    // A region becomes part of a host name, so anything but one DNS label is refused.
+    void unusableRegionsGiveNoEndpoint_data()
+    {
+        QTest::addColumn<QString>("region");
+        QTest::newRow("empty") << "";
+        QTest::newRow("upper case") << "EU-WEST-1";
+        QTest::newRow("dot") << "eu-west-1.evil.com";
+        QTest::newRow("slash") << "eu-west-1/x";
+        QTest::newRow("at sign") << "user@evil";
+        QTest::newRow("trailing space") << "eu-west-1 ";
+        QTest::newRow("trailing hyphen") << "eu-west-";
+        QTest::newRow("non-ascii") << "eu-wëst-1";
+        QTest::newRow("too long") << QString(64, QLatin1Char('a'));
+    }
+
+    void unusableRegionsGiveNoEndpoint()
+    {
+        QFETCH(QString, region);
+        QVERIFY(!serviceEndpoint(IdentityService::oidc, region));
+        QVERIFY(!serviceEndpoint(IdentityService::portal, region));
     }
 
     // The embedded table must agree with the partition data botocore ships.
