@@ -140,17 +140,21 @@ private Q_SLOTS:
         QCOMPARE(endpointOf(IdentityService::portal, QStringLiteral("us-east-1")),
                  QStringLiteral("https://global.example:8443"));
         qputenv("AWS_ENDPOINT_URL_SSO_OIDC", "https://127.0.0.1:9001");
-        qputenv("AWS_ENDPOINT_URL_SSO", "https://127.0.0.1:9002/base/");
+        qputenv("AWS_ENDPOINT_URL_SSO", "https://127.0.0.1:9002/base");
         QCOMPARE(endpointOf(IdentityService::oidc, QStringLiteral("us-east-1")),
                  QStringLiteral("https://127.0.0.1:9001"));
         // The region no longer forms the host, so any region goes.
         QCOMPARE(endpointOf(IdentityService::portal, QString()),
-                 QStringLiteral("https://127.0.0.1:9002/base/"));
+                 QStringLiteral("https://127.0.0.1:9002/base"));
         QCOMPARE(endpointUrl(*serviceEndpoint(IdentityService::oidc, {}),
                              QStringLiteral("client/register"))
                      .toString(),
                  QStringLiteral("https://127.0.0.1:9001/client/register"));
         QCOMPARE(endpointUrl(*serviceEndpoint(IdentityService::portal, {}),
+                             QStringLiteral("assignment/roles"))
+                     .toString(),
+                 QStringLiteral("https://127.0.0.1:9002/base/assignment/roles"));
+        QCOMPARE(endpointUrl(QUrl(QStringLiteral("https://127.0.0.1:9002/base/")),
                              QStringLiteral("assignment/roles"))
                      .toString(),
                  QStringLiteral("https://127.0.0.1:9002/base/assignment/roles"));
