@@ -10,6 +10,7 @@
 #include <QDBusReply>
 #include <QDirIterator>
 #include <QTest>
+#include <QTimer>
 
 using namespace tessera;
 
@@ -186,6 +187,20 @@ private Q_SLOTS:
             QDBusObjectPath(QStringLiteral("/org/freedesktop/secrets/aliases/default"))});
         const QDBusMessage locked = QDBusConnection::sessionBus().call(lock);
         QCOMPARE(locked.type(), QDBusMessage::ReplyMessage);
+
+        // The lookup waits for the keyring over the bus while the event loop runs on: with
+        // a blocking call the timer could not fire before the answer.
+        QTimer ticker;
+        int ticks = 0;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(0);
+        QCoro::Task<KeychainCopyResult> waiting =
+            m_operations.copyMatching(queryFor(QStringLiteral("locked")));
+        QVERIFY(!waiting.isReady());
+        QCOMPARE(ticks, 0);
+        QCOMPARE(test::waitFor(std::move(waiting)).status, secretServiceStatusLocked);
+        QVERIFY2(ticks > 0, "the event loop stood still while the keyring answered");
+        ticker.stop();
 
         // Nobody can answer an unlock prompt on this bus.
         const KeychainCopyResult read =
