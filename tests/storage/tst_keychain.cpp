@@ -1,4 +1,5 @@
 // The secure store's algorithms over the in-memory operations.
+#include "foundation/asyncevent.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/keychain.h"
 #include "support/testsupport.h"
@@ -11,6 +12,16 @@ namespace {
 const SSOToken sampleToken{QStringLiteral("access"), std::nullopt,
                            QDateTime::fromSecsSinceEpoch(2'000'000'000, Qt::UTC),
                            QStringLiteral("us-east-1"), QStringLiteral("https://x/start")};
+
+// An operation of a store that keeps the caller waiting until `gate` opens.
+QCoro::Task<std::int32_t> answerWhenOpen(std::shared_ptr<AsyncEvent> gate,
+                                         std::shared_ptr<QStringList> calls, QString name)
+{
+    calls->append(name + QStringLiteral(" begins"));
+    co_await *gate;
+    calls->append(name + QStringLiteral(" ends"));
+    co_return keychainStatusSuccess;
+}
 
 template<typename F> KeychainError keychainErrorOf(F &&call)
 {
@@ -135,6 +146,29 @@ private Q_SLOTS:
                  }).status(),
                  -25299);
         QCOMPARE(state.addCalls, 2);
+    }
+
+    void aWaitingOperationHoldsBackTheNext()
+    {
+        auto gate = std::make_shared<AsyncEvent>();
+        auto calls = std::make_shared<QStringList>();
+        KeychainSecurityOperations operations;
+        operations.update = [gate, calls](QVariantMap, QVariantMap) {
+            return answerWhenOpen(gate, calls, QStringLiteral("update"));
+        };
+        operations.remove = [gate, calls](QVariantMap) {
+            return answerWhenOpen(gate, calls, QStringLiteral("remove"));
+        };
+        const Keychain keychain(operations);
+        QCoro::Task<void> saving = keychain.saveData("new", QStringLiteral("token"));
+        QCoro::Task<void> removing = Keychain(keychain).remove(QStringLiteral("token"));
+        QCOMPARE(*calls, QStringList{QStringLiteral("update begins")});
+        gate->set();
+        QCOMPARE(*calls,
+                 (QStringList{QStringLiteral("update begins"), QStringLiteral("update ends"),
+                              QStringLiteral("remove begins"), QStringLiteral("remove ends")}));
+        QVERIFY(saving.isReady());
+        QVERIFY(removing.isReady());
     }
 
     void deleteTreatsMissingAsDeleted()
