@@ -110,7 +110,7 @@ int runSyncClient(int argc, char **argv)
     token.expiresAt = QDateTime::currentDateTimeUtc().addSecs(3600);
     token.region = job.region;
     token.startUrl = normalizedStartURL(*settings);
-    keychain.save(token, QLatin1String(keychainTokenAccount));
+    QCoro::waitFor(keychain.save(token, QLatin1String(keychainTokenAccount)));
 
     // Made here, after the driver set AWS_ENDPOINT_URL_SSO and AWS_CA_BUNDLE, as the
     // application's default session would be.

@@ -84,15 +84,17 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
     if (!m_inert) {
         operations = dependencies.keychainOperations();
     } else {
-        operations.copyMatching = [](const QVariantMap &) {
+        ImmediateKeychainOperations nothing;
+        nothing.copyMatching = [](const QVariantMap &) {
             return KeychainCopyResult{keychainStatusItemNotFound, std::nullopt};
         };
-        operations.update = [](const QVariantMap &, const QVariantMap &) {
+        nothing.update = [](const QVariantMap &, const QVariantMap &) {
             return keychainStatusItemNotFound;
         };
-        operations.add = [](const QVariantMap &) { return keychainStatusSuccess; };
-        operations.remove = [](const QVariantMap &) { return keychainStatusItemNotFound; };
-        operations.storeDescription = QStringLiteral("nowhere (inert start)");
+        nothing.add = [](const QVariantMap &) { return keychainStatusSuccess; };
+        nothing.remove = [](const QVariantMap &) { return keychainStatusItemNotFound; };
+        nothing.storeDescription = QStringLiteral("nowhere (inert start)");
+        operations = answeredAtOnce(std::move(nothing));
     }
     m_secretStoreDescription = operations.storeDescription;
 

@@ -64,7 +64,7 @@ QString defaultFileKeychainFolder()
 
 KeychainSecurityOperations makeFileKeychainOperations(const QString &folder)
 {
-    KeychainSecurityOperations ops;
+    ImmediateKeychainOperations ops;
     ops.copyMatching = [folder](const QVariantMap &query) {
         const QString path = itemPath(folder, query);
         if (!QFileInfo::exists(path)) {
@@ -99,7 +99,7 @@ KeychainSecurityOperations makeFileKeychainOperations(const QString &folder)
         return QFile::remove(path) ? keychainStatusSuccess : fileKeychainIOFailure;
     };
     ops.storeDescription = QStringLiteral("a private file store in ") + folder;
-    return ops;
+    return answeredAtOnce(std::move(ops));
 }
 
 } // namespace tessera
