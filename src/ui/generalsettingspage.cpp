@@ -18,16 +18,6 @@ namespace tessera {
 
 using namespace settingsui;
 
-namespace {
-QString hotKeyChoiceText(const HotKeyPreset &preset)
-{
-    if (preset.isOff()) {
-        return preset.label;
-    }
-    return QStringLiteral("%1    %2").arg(preset.label, preset.nativeChordText());
-}
-} // namespace
-
 GeneralSettingsPage::GeneralSettingsPage(AccountStore *store, std::function<void()> applyHotKey,
                                          LoginItem loginItem, QWidget *parent)
     : QWidget(parent)
@@ -108,21 +98,14 @@ QWidget *GeneralSettingsPage::buildQuickSearchSection()
 {
     QGroupBox *box = section(qtTrId("Quick Search"), this);
     auto *form = new QFormLayout;
-    m_hotkeyPicker = new QComboBox(box);
-    m_hotkeyPicker->setObjectName(QStringLiteral("hotkeyPicker"));
-    for (const HotKeyPreset &preset : hotKeyPresets()) {
-        m_hotkeyPicker->addItem(hotKeyChoiceText(preset), preset.id);
-    }
-    const QString storedHotKey = m_settings.string(key(settingskey::quickSearchHotkey))
-                                     .value_or(QLatin1String(defaultHotKeyPresetId));
-    m_hotkeyPicker->setCurrentIndex(m_hotkeyPicker->findData(hotKeyPreset(storedHotKey).id));
-    connect(m_hotkeyPicker, &QComboBox::activated, this, [this](int i) {
-        m_settings.setString(key(settingskey::quickSearchHotkey),
-                             m_hotkeyPicker->itemData(i).toString());
-        if (m_applyHotKey) {
-            m_applyHotKey();
-        }
-    });
+    m_hotkeyPicker = hotKeyPicker(
+        m_settings,
+        [this] {
+            if (m_applyHotKey) {
+                m_applyHotKey();
+            }
+        },
+        box);
     form->addRow(qtTrId("Global hotkey"), m_hotkeyPicker);
     qobject_cast<QVBoxLayout *>(box->layout())->addLayout(form);
     m_hotKeyError = messageLine("hotKeyError", errorColour, box);
