@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accounts/accountstore.h"
+#include "aws/inmemorytransport.h"
 #include "foundation/manualclock.h"
 #include "quicksearch/quickswitchermodel.h"
 #include "storage/inmemorykeychain.h"
@@ -65,16 +66,17 @@ public:
                             QStringLiteral("https://example.awsapps.com/start"));
         settings->setString(key(settingskey::ssoRegion), QStringLiteral("us-west-1"));
 
-        AccountStoreServices services;
-        services.clock = clock;
-        store = std::make_unique<AccountStore>(
-            true, std::nullopt, TokenRefreshScheduler::fromClock(clock),
-            Keychain(m_keychain.operations()), settings,
-            [this](const QUrl &url) {
-                openedURLs.append(url);
-                return openerSucceeds;
-            },
-            services);
+        AccountStore::Options options;
+        options.loadPersistedState = true;
+        options.keychain = Keychain(m_keychain.operations());
+        options.settings = settings;
+        options.openURL = [this](const QUrl &url) {
+            openedURLs.append(url);
+            return openerSucceeds;
+        };
+        options.transport = std::make_shared<InMemoryHttpTransport>();
+        options.clock = clock;
+        store = std::make_unique<AccountStore>(std::move(options));
 
         QuickSwitcherCallbacks callbacks;
         callbacks.dismiss = [this] { ++dismissals; };
