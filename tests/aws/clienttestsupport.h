@@ -35,11 +35,6 @@ template<typename T> bool runToEnd(ManualClock &clock, const TaskHandle<T> &hand
     return handle.isFinished();
 }
 
-inline HttpResponse jsonReply(int status, const char *json)
-{
-    return InMemoryHttpTransport::response(status, QByteArray(json));
-}
-
 // "a b c" as {"a", "b", "c"}.
 inline QStringList words(const char *text)
 {

@@ -27,13 +27,15 @@ namespace {
 class TlsTestServer : public QObject
 {
 public:
+    // The answer to every request, given at start.
     QByteArray reply;
     QList<QByteArray> requests;
     int acceptedConnections = 0;
     int closedConnections = 0;
 
-    bool start(const QSslConfiguration &tls)
+    bool start(const QSslConfiguration &tls, const QByteArray &answer)
     {
+        reply = answer;
         m_server.setSslConfiguration(tls);
         connect(&m_server, &QTcpServer::pendingConnectionAvailable, this, &TlsTestServer::accept);
         // Counted as the handshake starts: a refused one never becomes a pending connection.
@@ -115,12 +117,6 @@ class TestCurlHttpTransport : public QObject
     const QString m_bundle = m_certificates.filePath(QStringLiteral("cert.pem"));
     QSslConfiguration m_tls = QSslConfiguration::defaultConfiguration();
 
-    bool start(TlsTestServer &server, const QByteArray &reply)
-    {
-        server.reply = reply;
-        return server.start(m_tls);
-    }
-
     template<typename E = TransportError>
     static std::optional<E> failureOf(HttpTransport &transport, const HttpRequest &request,
                                       CancellationToken token = {})
@@ -176,7 +172,7 @@ private Q_SLOTS:
         }
         const bool missing = bundle == QLatin1String("missing.pem");
         TlsTestServer server;
-        QVERIFY(start(server, httpReply(200, "{}")));
+        QVERIFY(server.start(m_tls, httpReply(200, "{}")));
         CurlHttpTransport transport;
         for (int attempt = 0; attempt < 2; ++attempt) {
             const auto error = failureOf(transport, postTo(server.url(host)));
@@ -203,7 +199,8 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         TlsTestServer server;
-        QVERIFY(start(server, httpReply(status, body, "Location: https://127.0.0.1:1/x\r\n")));
+        QVERIFY(
+            server.start(m_tls, httpReply(status, body, "Location: https://127.0.0.1:1/x\r\n")));
         CurlHttpTransport transport;
         const HttpResponse response = test::waitFor(transport.send(postTo(server.url()), {}));
         QCOMPARE(response.status, status);
@@ -237,7 +234,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, value);
         QFETCH(bool, cancelled);
         TlsTestServer server;
-        QVERIFY(start(server, httpReply(200, "{}")));
+        QVERIFY(server.start(m_tls, httpReply(200, "{}")));
         CurlHttpTransport transport;
         HttpRequest request =
             requestTo("GET", QUrl(scheme + QStringLiteral("://127.0.0.1:%1/x").arg(server.port())));
@@ -264,7 +261,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, reply);
         TlsTestServer server;
-        QVERIFY(start(server, reply));
+        QVERIFY(server.start(m_tls, reply));
         CurlHttpTransport transport(1000);
         const auto error = failureOf(transport, requestTo("GET", server.url()));
         QVERIFY(error);
@@ -288,7 +285,7 @@ private Q_SLOTS:
         QFETCH(int, timeoutMs);
         QFETCH(int, deadlineMs);
         TlsTestServer server;
-        QVERIFY(start(server, {}));
+        QVERIFY(server.start(m_tls, {}));
         CurlHttpTransport transport;
         HttpRequest request = requestTo("GET", server.url());
         request.timeout = std::chrono::milliseconds(timeoutMs);
@@ -313,7 +310,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, destroy);
         TlsTestServer server;
-        QVERIFY(start(server, {}));
+        QVERIFY(server.start(m_tls, {}));
         auto transport = std::make_unique<CurlHttpTransport>();
         auto run = startTask<HttpResponse>([&](CancellationToken t) {
             return transport->send(requestTo("GET", server.url()), t);
@@ -332,9 +329,9 @@ private Q_SLOTS:
     void httpsProxyFromTheEnvironmentIsUsedUnlessBypassed()
     {
         TlsTestServer proxy;
-        QVERIFY(start(proxy, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"));
+        QVERIFY(proxy.start(m_tls, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"));
         TlsTestServer server;
-        QVERIFY(start(server, httpReply(200, "{}")));
+        QVERIFY(server.start(m_tls, httpReply(200, "{}")));
         qputenv("HTTPS_PROXY", QByteArray("https://127.0.0.1:") + QByteArray::number(proxy.port()));
         CurlHttpTransport proxied;
         QVERIFY(failureOf(proxied, postTo(server.url())));

@@ -122,7 +122,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("variable");
         QTest::addColumn<QByteArray>("value");
         row("http", QByteArray("AWS_ENDPOINT_URL_SSO_OIDC"), QByteArray("http://127.0.0.1:9001"));
-        row("no scheme", QByteArray("AWS_ENDPOINT_URL"), QByteArray("127.0.0.1:9001"));
         row("no host", QByteArray("AWS_ENDPOINT_URL"), QByteArray("https://"));
     }
 
