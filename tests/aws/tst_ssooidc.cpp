@@ -155,7 +155,7 @@ private Q_SLOTS:
 
     void pollingOutcomes_data()
     {
-        QTest::addColumn<qint64>("interval");
+        QTest::addColumn<qint64>("interval");           // -1: none given, so five seconds
         QTest::addColumn<QList<QByteArray>>("answers"); // status:body, 000:a failed connection
         QTest::addColumn<QList<qint64>>("sleeps");
         QTest::addColumn<QString>("failure"); // its description, empty for a token
