@@ -186,7 +186,7 @@ private Q_SLOTS:
         failing("not json", "502:<html>Bad Gateway</html>", "http_502");
         failing("token without lifetime", R"(200:{"accessToken":"at","expiresIn":0})",
                 "AWS returned an invalid sign-in duration. Try signing in again.");
-        failing("mistyped token", R"(200:{"accessToken":"at","expiresIn":"9"})",
+        failing("fractional lifetime", R"(200:{"accessToken":"at","expiresIn":3600.5})",
                 "The data couldn’t be read because it isn’t in the correct format. "
                 "(Expected an integer for key “expiresIn”.)");
         failing("no connection", "000:offline", "offline");
