@@ -13,11 +13,12 @@
 namespace tessera::test {
 
 namespace {
-
-void dieWithParent()
-{
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-}
+const QStringList folderVariables{QStringLiteral("HOME"),
+                                  QStringLiteral("XDG_DATA_HOME"),
+                                  QStringLiteral("XDG_CONFIG_HOME"),
+                                  QStringLiteral("XDG_CACHE_HOME"),
+                                  QStringLiteral("XDG_RUNTIME_DIR"),
+                                  QStringLiteral("DBUS_SESSION_BUS_ADDRESS")};
 
 bool writeText(const QString &path, const QByteArray &text)
 {
@@ -25,42 +26,33 @@ bool writeText(const QString &path, const QByteArray &text)
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
-void stopProcess(std::unique_ptr<QProcess> &process)
+void stop(std::unique_ptr<QProcess> &process)
 {
-    if (!process) {
-        return;
+    if (process) {
+        process->kill();
+        process->waitForFinished(5000);
+        process.reset();
     }
-    if (process->state() != QProcess::NotRunning) {
-        process->terminate();
-        if (!process->waitForFinished(5000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
-    process.reset();
 }
-
 } // namespace
-
-PrivateSessionBus::PrivateSessionBus() = default;
 
 PrivateSessionBus::~PrivateSessionBus()
 {
     stopKeyring();
-    stopProcess(m_bus);
+    stop(m_bus);
 }
 
 QProcessEnvironment PrivateSessionBus::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString home = homePath();
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_root.path() + QStringLiteral("/runtime"));
-    if (!m_address.isEmpty()) {
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+    const QStringList values{homePath(),
+                             homePath() + QStringLiteral("/data"),
+                             homePath() + QStringLiteral("/config"),
+                             homePath() + QStringLiteral("/cache"),
+                             m_root.path() + QStringLiteral("/runtime"),
+                             m_address};
+    for (qsizetype i = 0; i < folderVariables.size(); ++i) {
+        env.insert(folderVariables.at(i), values.at(i));
     }
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -70,115 +62,87 @@ QProcessEnvironment PrivateSessionBus::environment() const
 void PrivateSessionBus::applyToThisProcess() const
 {
     const QProcessEnvironment env = environment();
-    for (const auto &name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-                             "XDG_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS"}) {
-        qputenv(name, env.value(QLatin1String(name)).toLocal8Bit());
+    for (const QString &name : folderVariables) {
+        qputenv(name.toLatin1().constData(), env.value(name).toLocal8Bit());
     }
+}
+
+std::unique_ptr<QProcess> PrivateSessionBus::launch(const QString &program,
+                                                    const QStringList &arguments,
+                                                    QString &failure) const
+{
+    const QString path = QStandardPaths::findExecutable(program);
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment());
+    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process->start(path, arguments);
+    if (path.isEmpty() || !process->waitForStarted(10000)) {
+        failure = program + QStringLiteral(" did not start (run scripts/setup.sh)");
+    }
+    return process;
 }
 
 QString PrivateSessionBus::start(const QStringList &activatableNames)
 {
-    if (!m_root.isValid()) {
-        return QStringLiteral("cannot create a temporary folder");
-    }
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (daemon.isEmpty()) {
-        return QStringLiteral("dbus-daemon is not installed (run scripts/setup.sh)");
-    }
     const QString services = m_root.path() + QStringLiteral("/services");
-    for (const QString &folder : QStringList{
-             services, homePath() + QStringLiteral("/data"), homePath() + QStringLiteral("/config"),
-             homePath() + QStringLiteral("/cache"), m_root.path() + QStringLiteral("/runtime")}) {
+    for (const QString &folder : QStringList{services, homePath() + QStringLiteral("/data"),
+                                             homePath() + QStringLiteral("/config"),
+                                             m_root.path() + QStringLiteral("/runtime")}) {
         QDir().mkpath(folder);
     }
     QFile::setPermissions(m_root.path() + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     for (const QString &name : activatableNames) {
-        const QByteArray text = "[D-BUS Service]\nName=" + name.toUtf8() + "\nExec=/bin/false\n";
-        if (!writeText(services + QLatin1Char('/') + name + QStringLiteral(".service"), text)) {
-            return QStringLiteral("cannot write a service file");
-        }
+        writeText(services + u'/' + name + QStringLiteral(".service"),
+                  "[D-BUS Service]\nName=" + name.toUtf8() + "\nExec=/bin/false\n");
     }
     // Only our own service folder: the system's would make the real keyring activatable.
-    const QByteArray config =
-        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-        "<busconfig>\n"
-        "  <type>session</type>\n"
-        "  <listen>unix:dir=" +
-        m_root.path().toUtf8() +
-        "</listen>\n"
-        "  <servicedir>" +
-        services.toUtf8() +
-        "</servicedir>\n"
-        "  <policy context=\"default\">\n"
-        "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-        "    <allow eavesdrop=\"true\"/>\n"
-        "    <allow own=\"*\"/>\n"
-        "  </policy>\n"
-        "</busconfig>\n";
     const QString configPath = m_root.path() + QStringLiteral("/session.conf");
-    if (!writeText(configPath, config)) {
-        return QStringLiteral("cannot write the bus configuration");
-    }
-
-    m_bus = std::make_unique<QProcess>();
-    m_bus->setProcessEnvironment(environment());
-    m_bus->setChildProcessModifier(dieWithParent);
-    m_bus->start(daemon, {QStringLiteral("--config-file=") + configPath, QStringLiteral("--nofork"),
-                          QStringLiteral("--print-address=1")});
-    if (!m_bus->waitForStarted(10000)) {
-        return QStringLiteral("dbus-daemon did not start: ") + m_bus->errorString();
-    }
-    if (!processEventsUntil(
-            [this] { return m_bus->canReadLine() || m_bus->state() == QProcess::NotRunning; },
-            20000) ||
-        !m_bus->canReadLine()) {
-        return QStringLiteral("dbus-daemon printed no address: ") +
-               QString::fromLocal8Bit(m_bus->readAllStandardError());
+    writeText(configPath,
+              "<busconfig><type>session</type><listen>unix:dir=" + m_root.path().toUtf8() +
+                  "</listen><servicedir>" + services.toUtf8() +
+                  "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
+                  "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
+                  "own=\"*\"/></policy></busconfig>\n");
+    QString failure;
+    m_bus = launch(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--config-file=") + configPath, QStringLiteral("--nofork"),
+                    QStringLiteral("--print-address=1")},
+                   failure);
+    if (failure.isEmpty() && !processEventsUntil([this] { return m_bus->canReadLine(); }, 20000)) {
+        failure = QStringLiteral("dbus-daemon printed no address: ") +
+                  QString::fromLocal8Bit(m_bus->readAllStandardError());
     }
     m_address = QString::fromUtf8(m_bus->readLine()).trimmed();
-    return {};
+    return failure;
 }
 
 QString PrivateSessionBus::startKeyring()
 {
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon"));
-    if (daemon.isEmpty()) {
-        return QStringLiteral("gnome-keyring-daemon is not installed (run scripts/setup.sh)");
-    }
-    m_keyring = std::make_unique<QProcess>();
-    m_keyring->setProcessEnvironment(environment());
-    m_keyring->setChildProcessModifier(dieWithParent);
-    m_keyring->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_keyring->start(daemon, {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
-                              QStringLiteral("--components=secrets")});
-    if (!m_keyring->waitForStarted(10000)) {
-        return QStringLiteral("gnome-keyring-daemon did not start: ") + m_keyring->errorString();
-    }
+    QString failure;
+    m_keyring = launch(QStringLiteral("gnome-keyring-daemon"),
+                       {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+                        QStringLiteral("--components=secrets")},
+                       failure);
     m_keyring->write("test-keyring-password");
     m_keyring->closeWriteChannel();
-
-    QDBusConnection probe =
-        QDBusConnection::connectToBus(m_address, QStringLiteral("tessera-test-keyring-probe"));
+    const QString probeName = QStringLiteral("tessera-test-keyring-probe");
+    QDBusConnection probe = QDBusConnection::connectToBus(m_address, probeName);
     const bool owned = processEventsUntil(
         [&] {
-            return m_keyring->state() == QProcess::NotRunning ||
-                   probe.interface()->isServiceRegistered(
-                       QStringLiteral("org.freedesktop.secrets"));
+            return probe.interface()
+                ->isServiceRegistered(QStringLiteral("org.freedesktop.secrets"))
+                .value();
         },
         30000);
-    const bool running = m_keyring->state() == QProcess::Running;
-    QDBusConnection::disconnectFromBus(QStringLiteral("tessera-test-keyring-probe"));
-    if (!owned || !running) {
-        return QStringLiteral("gnome-keyring-daemon did not take org.freedesktop.secrets");
-    }
-    return {};
+    QDBusConnection::disconnectFromBus(probeName);
+    return !failure.isEmpty() || owned ? failure
+                                       : QStringLiteral("the keyring did not take its bus name");
 }
 
 void PrivateSessionBus::stopKeyring()
 {
-    stopProcess(m_keyring);
+    stop(m_keyring);
 }
 
 } // namespace tessera::test

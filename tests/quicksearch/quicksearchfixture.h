@@ -2,11 +2,13 @@
 
 #include "accounts/accountstore.h"
 #include "foundation/manualclock.h"
+#include "quicksearch/quickswitcherkeys.h"
 #include "quicksearch/quickswitchermodel.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"
 
+#include <QMetaEnum>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -18,33 +20,22 @@ inline QString s(const char *text)
     return QString::fromUtf8(text);
 }
 
-inline QStringList strings(std::initializer_list<const char *> texts)
-{
-    QStringList list;
-    for (const char *text : texts) {
-        list.append(QString::fromUtf8(text));
-    }
-    return list;
-}
-
-inline AWSAccount account(const QString &id, const QString &name, const QStringList &roles = {})
-{
-    return AWSAccount{id, name, roles};
-}
-
-// alpha: two roles; bravo: one role; charlie: none; delta: three roles.
+// alpha: two roles and two AWS profiles; bravo: one role; charlie: none; delta: three
+// roles; echo-alpha: two.
 inline QList<AWSAccount> sampleAccounts()
 {
     return {
-        account(s("111111111111"), s("alpha"), {s("Admin"), s("ReadOnly")}),
-        account(s("222222222222"), s("bravo"), {s("Admin")}),
-        account(s("333333333333"), s("charlie")),
-        account(s("444444444444"), s("delta"), {s("Deploy"), s("Admin"), s("ReadOnly")}),
+        {s("111111111111"), s("alpha"), {s("Admin"), s("ReadOnly")}},
+        {s("222222222222"), s("bravo"), {s("Admin")}},
+        {s("333333333333"), s("charlie"), {}},
+        {s("444444444444"), s("delta"), {s("Deploy"), s("Admin"), s("ReadOnly")}},
+        {s("555555555555"), s("echo-alpha"), {s("Admin"), s("Audit")}},
     };
 }
 
-// A real account store over a private data folder, in-memory settings and secure store, and
-// a URL opener that records; plus a Quick Search model whose callbacks record too.
+// A real account store over a private data folder, in-memory settings and secure store;
+// a Quick Search model over it whose callbacks (and the store's URL opener) write to
+// `events`. Operations are run from short scripts and the outcome read as one line.
 class QuickSearchFixture
 {
     // First, so that they outlive the store and the model.
@@ -52,46 +43,38 @@ class QuickSearchFixture
     InMemoryKeychainStore m_keychain;
 
 public:
-    QuickSearchFixture(const QList<AWSAccount> &accounts, const Organization &organization = {})
+    explicit QuickSearchFixture(const Organization &organization = {},
+                                const QList<AWSAccount> &accounts = sampleAccounts())
     {
         QVERIFY(m_dataHome.isValid());
         qputenv("XDG_DATA_HOME", m_dataHome.path().toUtf8());
         saveAccountCache({accounts, QDateTime(QDate(2026, 1, 1), QTime(9, 0), Qt::UTC)});
         saveOrganization(organization);
-
         settings = std::make_shared<InMemorySettingsStore>();
         registerTesseraDefaults(*settings);
-        settings->setString(key(settingskey::startUrl),
-                            QStringLiteral("https://example.awsapps.com/start"));
-        settings->setString(key(settingskey::ssoRegion), QStringLiteral("us-west-1"));
-
+        settings->setString(key(settingskey::startUrl), s("https://example.awsapps.com/start"));
+        settings->setString(key(settingskey::ssoRegion), s("us-west-1"));
         AccountStoreServices services;
         services.clock = clock;
+        const auto open = [this](const QUrl &url) {
+            events.append(s("open ") + url.toString(QUrl::FullyEncoded));
+            return true;
+        };
         store = std::make_unique<AccountStore>(
             true, std::nullopt, TokenRefreshScheduler::fromClock(clock),
-            Keychain(m_keychain.operations()), settings,
-            [this](const QUrl &url) {
-                openedURLs.append(url);
-                return openerSucceeds;
-            },
-            services);
-
+            Keychain(m_keychain.operations()), settings, open, services);
         QuickSwitcherCallbacks callbacks;
-        callbacks.dismiss = [this] { ++dismissals; };
+        callbacks.dismiss = [this] { events.append(s("dismiss")); };
         callbacks.awsProfileNames = [this](const QString &accountId,
-                                           const std::optional<QString> &role) {
-            profileRequests.append({accountId, role});
+                                           const std::optional<QString> &) {
             if (profileFailure) {
                 throw Error(*profileFailure);
             }
-            return profileNames;
+            return accountId == s("111111111111") ? profileNames : QStringList();
         };
         callbacks.copyToPasteboard = [this](const QString &text) {
-            if (!clipboardWorks) {
-                return false;
-            }
-            clipboard.append(text);
-            return true;
+            events.append(s("copy ") + text);
+            return clipboardWorks;
         };
         model = std::make_unique<QuickSwitcherModel>(*store, callbacks, clock);
     }
@@ -100,41 +83,118 @@ public:
     std::shared_ptr<InMemorySettingsStore> settings;
     std::unique_ptr<AccountStore> store;
     std::unique_ptr<QuickSwitcherModel> model;
-
-    QList<QUrl> openedURLs;
-    bool openerSucceeds = true;
-    int dismissals = 0;
-    QStringList clipboard;
+    QStringList events;
     bool clipboardWorks = true;
-    QStringList profileNames;
+    QStringList profileNames{s("alpha-admin"), s("alpha-readonly")};
     std::optional<QString> profileFailure;
-    QList<QPair<QString, std::optional<QString>>> profileRequests;
 
-    QStringList accountNames() const
+    // Every row of the current list: title, then "/ subtitle", "= trailing", "#tag", "*"
+    // for pinned, ">" for a chevron.
+    QString listed() const
     {
-        QStringList names;
-        for (const AWSAccount &a : model->accountResults()) {
-            names.append(a.accountName);
+        QStringList texts;
+        for (const QuickSwitcherResultRow &row : model->rows()) {
+            QString text = row.title;
+            for (const auto &[mark, part] :
+                 {std::pair{" / ", row.subtitle}, {" = ", row.trailing}, {" #", row.tag}}) {
+                text += part ? s(mark) + *part : QString();
+            }
+            text += s(row.pinned ? " *" : "") + s(row.showChevron ? " >" : "");
+            texts.append(text);
         }
-        return names;
+        return texts.join(s("; "));
     }
-    QStringList actionIds() const
+
+    // "list #selection title [query] (flash)".
+    QString state() const
     {
-        QStringList ids;
-        for (const QuickResultAction &action : model->actionResults()) {
-            ids.append(action.id);
-        }
-        return ids;
+        const auto rows = model->rows();
+        const int i = model->selection();
+        QString text =
+            QString::fromLatin1(QMetaEnum::fromType<QuickSwitcherModel::ListKind>().valueToKey(
+                int(model->currentList()))) +
+            s(" #") + QString::number(i) + u' ' +
+            (i >= 0 && i < rows.size() ? rows.at(i).title : QString());
+        text += model->query().isEmpty() ? QString() : s(" [") + model->query() + u']';
+        return text + (model->flash() ? s(" (") + *model->flash() + u')' : QString());
     }
-    QStringList serviceNames() const
+
+    // What the store keeps: "pin:<id or service>", "group:<name>", "<id>=<group>",
+    // "<id>@<region>".
+    QString organization() const
     {
-        QStringList names;
-        for (const ConsoleService &service : model->serviceResults()) {
-            names.append(service.name);
+        const Organization &o = store->organization();
+        QStringList parts;
+        for (const QString &pin : o.pinnedAccountIds + o.pinnedServiceNames) {
+            parts.append(s("pin:") + pin);
         }
-        return names;
+        for (const QString &group : o.groupNames) {
+            parts.append(s("group:") + group);
+        }
+        for (auto it = o.accountGroups.cbegin(); it != o.accountGroups.cend(); ++it) {
+            parts.append(it.key() + u'=' + it.value());
+        }
+        for (auto it = o.accountConsoleRegions.cbegin(); it != o.accountConsoleRegions.cend();
+             ++it) {
+            parts.append(it.key() + u'@' + it.value());
+        }
+        return parts.join(u' ');
     }
-    // Selects the first row whose title is `title` in the current list.
+
+    // Runs "|"-separated steps: ">" drill in, "enter", "<" back, "esc", "bs" (Backspace on
+    // an empty field), "home", "menu", "=text" types a query, "@state" checks that the state
+    // starts so, "^Control+P:1" presses a key through the key table (modifiers by Qt's
+    // name; the caret at the end of the field unless ":<position>", ":sel" for all text
+    // selected, ":none" for no field; an unused key is an event); anything else selects the
+    // row of that title. Answers what went wrong, or nothing.
+    QString run(const QString &script)
+    {
+        QuickSwitcherModel &m = *model;
+        const QMap<QString, std::function<void()>> operations{
+            {s(">"), [&] { m.drillIn(); }},
+            {s("enter"), [&] { m.activateSelection(); }},
+            {s("<"), [&] { m.goBack(); }},
+            {s("esc"), [&] { m.cancelOrBack(); }},
+            {s("bs"), [&] { m.deleteBackwardOrBack(); }},
+            {s("home"), [&] { m.resetToHome(); }},
+            {s("menu"), [&] { m.openActionMenu(); }},
+        };
+        for (const QString &step : script.split(u'|', Qt::SkipEmptyParts)) {
+            if (operations.contains(step)) {
+                operations.value(step)();
+            } else if (step.startsWith(u'=')) {
+                m.setQuery(step.mid(1));
+            } else if (step.startsWith(u'^')) {
+                press(step.mid(1));
+            } else if (step.startsWith(u'@') && !state().startsWith(step.mid(1))) {
+                return s("at ") + step + s(" the state was ") + state();
+            } else if (!step.startsWith(u'@') && !select(step)) {
+                return s("no row ") + step + s(" in ") + state();
+            }
+        }
+        return {};
+    }
+
+    void press(const QString &chord)
+    {
+        QStringList names = chord.section(u':', 0, 0).split(u'+');
+        const QString key = s("Key_") + names.takeLast();
+        const QString modifiers =
+            names.isEmpty() ? s("NoModifier") : names.join(s("Modifier|")) + s("Modifier");
+        const QString caret = chord.section(u':', 1);
+        const int length = int(model->query().size());
+        const SearchFieldCaret field{caret != s("none"),
+                                     caret.isEmpty() || caret == s("sel") ? length : caret.toInt(),
+                                     length, caret == s("sel")};
+        if (!handleQuickSwitcherKey(
+                *model, QMetaEnum::fromType<Qt::Key>().keyToValue(key.toLatin1().constData()),
+                Qt::KeyboardModifiers(QMetaEnum::fromType<Qt::KeyboardModifiers>().keysToValue(
+                    modifiers.toLatin1().constData())),
+                field)) {
+            events.append(s("unused ") + chord);
+        }
+    }
+
     bool select(const QString &title) const
     {
         const auto rows = model->rows();
@@ -145,12 +205,6 @@ public:
             }
         }
         return false;
-    }
-    QString selectedTitle() const
-    {
-        const auto rows = model->rows();
-        const int i = model->selection();
-        return i >= 0 && i < rows.size() ? rows.at(i).title : QString();
     }
 };
 

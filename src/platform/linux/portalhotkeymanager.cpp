@@ -3,7 +3,7 @@
 // as the preferred trigger (the desktop may ask the user, or let them pick another), and
 // listens for its Activated signal.
 #include "foundation/logging.h"
-#include "platform/hotkeymanager.h"
+#include "platform/linux/hotkeymanagers.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
