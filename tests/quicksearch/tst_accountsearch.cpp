@@ -49,7 +49,6 @@ private Q_SLOTS:
         addScoreRow("word after a hyphen", "team-prod", "prod", 80);
         addScoreRow("inside a word", "reproduce", "prod", 60);
         addScoreRow("separator in the term is no word start", "prod-core", "-core", 60);
-        addScoreRow("term spanning two words", "prod-core", "d-c", 60);
         addScoreRow("characters in order", "production", "pdn", 20);
         addScoreRow("each character after the previous match", "pro", "oo", 0);
         addScoreRow("one character is never a subsequence", "abc", "z", 0);
@@ -104,13 +103,10 @@ private Q_SLOTS:
         const AWSAccount roles = makeAccount(
             "111111111111", "zzz", {s("ReadOnlyAccess"), s("ops-deployer"), s("production")});
         addAccountRow("role prefix", roles, "", false, "read", 80);
-        addAccountRow("role word start", roles, "", false, "deploy", 60);
         addAccountRow("role subsequence", roles, "", false, "pd", 10);
-        addAccountRow("best role wins", roles, "", false, "ops", 80);
         const AWSAccount web = makeAccount("333333333333", "web");
         addAccountRow("name subsequence", web, "", false, "wb", 20);
         addAccountRow("group prefix", web, "Platform Team", false, "plat", 90);
-        addAccountRow("group subsequence", web, "Platform Team", false, "pt", 10);
         addAccountRow("three words add up", web, "Platform Team", false, "web team 3333", 240);
     }
     void accountScores()
@@ -122,14 +118,6 @@ private Q_SLOTS:
         QFETCH(int, score);
         const auto groupName = group.isEmpty() ? std::nullopt : std::optional(group);
         QCOMPARE(accountSearchScore(account, query, pinned, groupName).value_or(-1), score);
-
-        // The ranked list agrees: the account is listed exactly when it scores.
-        QMap<QString, QString> groups;
-        if (groupName) {
-            groups.insert(account.accountId, *groupName);
-        }
-        const QSet<QString> pins = pinned ? QSet<QString>{account.accountId} : QSet<QString>{};
-        QCOMPARE(searchAccounts({account}, query, pins, groups).size(), score < 0 ? 0 : 1);
     }
 
     void rankingOrder()
