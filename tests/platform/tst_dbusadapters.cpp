@@ -11,7 +11,6 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
@@ -166,6 +165,8 @@ QString registration(HotKeyManager &manager, QKeyCombination chord)
 }
 } // namespace
 
+// Just enough of GlobalShortcuts: answers CreateSession and BindShortcuts through Request
+// objects the way xdg-desktop-portal does (the path follows the caller's handle token).
 class FakeGlobalShortcuts : public QDBusVirtualObject
 {
 public:

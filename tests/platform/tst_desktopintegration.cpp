@@ -40,10 +40,6 @@ private Q_SLOTS:
             << QRect(1000, 4, 22, 22) << anywhere << screen << QPoint(1010 - 190, 30);
         QTest::newRow("above a bottom-bar icon")
             << QRect(900, 1050, 24, 24) << anywhere << screen << QPoint(911 - 190, 1050 - 4 - 600);
-        QTest::newRow("icon at the right edge")
-            << QRect(1900, 4, 20, 20) << anywhere << screen << QPoint(1920 - 380, 30);
-        QTest::newRow("no geometry: at the pointer")
-            << QRect() << QPoint(20, 10) << screen << QPoint(0, 30);
         QTest::newRow("no geometry, pointer low")
             << QRect() << QPoint(1000, 1000) << screen << QPoint(1000 - 190, 1000 - 4 - 600);
         QTest::newRow("larger than the screen: the corner stays visible")

@@ -79,17 +79,20 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 2);
     }
 
-    void chordHeldElsewhereIsRefusedWithoutLeftovers()
+    void aRefusedChordLeavesNoGrabAndANewChordReleasesTheOld()
     {
         auto manager = makeX11HotKeyManager();
-        auto other = std::make_unique<OtherClient>();
-        QVERIFY(other->grabSpace(XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK));
+        QSignalSpy spy(manager.get(), &HotKeyManager::activated);
+        test::waitFor(manager->registerChord(altSpace));
         test::waitFor(manager->registerChord(ctrlSpace));
+        auto other = std::make_unique<OtherClient>();
+        QVERIFY(other->grabSpace(XCB_MOD_MASK_1 | numLock));
+        press(QStringLiteral("ctrl+space"));
+        QTRY_COMPARE(spy.count(), 1);
         try {
             test::waitFor(manager->registerChord(altSpace));
             QFAIL("registration succeeded");
         } catch (const HotKeyError &error) {
-            QCOMPARE(error.kind(), HotKeyError::Kind::registrationFailed);
             QCOMPARE(error.status(), 10); // BadAccess
         }
         QVERIFY(!manager->isRegistered());
@@ -97,26 +100,9 @@ private Q_SLOTS:
         other.reset();
         OtherClient third;
         for (const quint16 modifiers : std::initializer_list<quint16>{
-                 XCB_MOD_MASK_1, XCB_MOD_MASK_1 | numLock, quint16(XCB_MOD_MASK_CONTROL)}) {
+                 XCB_MOD_MASK_1, XCB_MOD_MASK_1 | XCB_MOD_MASK_LOCK, XCB_MOD_MASK_CONTROL}) {
             QVERIFY(third.grabSpace(modifiers));
         }
-    }
-
-    void newChordReleasesTheOldOne()
-    {
-        auto manager = makeX11HotKeyManager();
-        QSignalSpy spy(manager.get(), &HotKeyManager::activated);
-        test::waitFor(manager->registerChord(altSpace));
-        test::waitFor(manager->registerChord(ctrlSpace));
-        {
-            OtherClient other;
-            QVERIFY(other.grabSpace(XCB_MOD_MASK_1 | numLock | XCB_MOD_MASK_LOCK));
-        }
-        press(QStringLiteral("ctrl+space"));
-        QTRY_COMPARE(spy.count(), 1);
-        test::waitFor(manager->registerChord(QKeyCombination()));
-        QVERIFY(!manager->isRegistered());
-        QVERIFY(OtherClient().grabSpace(XCB_MOD_MASK_CONTROL));
     }
 };
 

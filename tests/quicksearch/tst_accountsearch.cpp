@@ -194,15 +194,6 @@ private Q_SLOTS:
             QCOMPARE(index.search(query).toList(), searchAccounts(accounts, query, pins, groups));
         }
     }
-
-    void rankNamesUsesTheNameScale()
-    {
-        const QStringList names = {s("ReadOnly"), s("Admin"), s("admin-read"), s("Breader")};
-        QCOMPARE(rankNames(names, s("read")),
-                 (QStringList{s("ReadOnly"), s("admin-read"), s("Breader")}));
-        QCOMPARE(rankNames({s("Zeta"), s("delta")}, s("ta")), (QStringList{s("delta"), s("Zeta")}));
-        QCOMPARE(rankNames(names, QString()), names);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestAccountSearch)
