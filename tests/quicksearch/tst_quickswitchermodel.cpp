@@ -1,14 +1,10 @@
-#include "accounts/accountstore.h"
-#include "foundation/manualclock.h"
 #include "quicksearch/quickswitcherkeys.h"
 #include "quicksearch/quickswitchermodel.h"
-#include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
-#include "storage/supportfiles.h"
+#include "support/accountstoretestaccess.h"
 
 #include <QMetaEnum>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -21,44 +17,26 @@ QString s(const char *text)
     return QString::fromUtf8(text);
 }
 
-// A real account store over a private data folder, in-memory settings and secure store;
-// a Quick Search model over it whose callbacks (and the store's URL opener) write to
-// `events`. Operations are run from short scripts and the outcome read as one line.
-class QuickSearchFixture
+// A store that loads nothing, holding five accounts; a Quick Search model over it whose
+// callbacks write to `events`. Operations are run from short scripts and the outcome read
+// as one line.
+class QuickSearchFixture : public test::ViewTestStore
 {
-    // First, so that they outlive the store and the model.
-    QTemporaryDir m_dataHome;
-    InMemoryKeychainStore m_keychain;
-
 public:
     // alpha: two roles and two AWS profiles; bravo: one role; charlie: none; delta: three
     // roles; echo-alpha: two.
     explicit QuickSearchFixture(const Organization &organization = {})
     {
-        const QList<AWSAccount> accounts{
-            {s("111111111111"), s("alpha"), {s("Admin"), s("ReadOnly")}},
-            {s("222222222222"), s("bravo"), {s("Admin")}},
-            {s("333333333333"), s("charlie"), {}},
-            {s("444444444444"), s("delta"), {s("Deploy"), s("Admin"), s("ReadOnly")}},
-            {s("555555555555"), s("echo-alpha"), {s("Admin"), s("Audit")}},
-        };
-        QVERIFY(m_dataHome.isValid());
-        qputenv("XDG_DATA_HOME", m_dataHome.path().toUtf8());
-        saveAccountCache({accounts, QDateTime(QDate(2026, 1, 1), QTime(9, 0), Qt::UTC)});
-        saveOrganization(organization);
-        settings = std::make_shared<InMemorySettingsStore>();
         registerTesseraDefaults(*settings);
         settings->setString(key(settingskey::startUrl), s("https://example.awsapps.com/start"));
         settings->setString(key(settingskey::ssoRegion), s("us-west-1"));
-        AccountStoreServices services;
-        services.clock = clock;
-        const auto open = [this](const QUrl &url) {
-            events.append(s("open ") + url.toString(QUrl::FullyEncoded));
-            return true;
-        };
-        store = std::make_unique<AccountStore>(
-            true, std::nullopt, TokenRefreshScheduler::fromClock(clock),
-            Keychain(m_keychain.operations()), settings, open, services);
+        AccountStoreTestAccess::setAccounts(
+            *store, {{s("111111111111"), s("alpha"), {s("Admin"), s("ReadOnly")}},
+                     {s("222222222222"), s("bravo"), {s("Admin")}},
+                     {s("333333333333"), s("charlie"), {}},
+                     {s("444444444444"), s("delta"), {s("Deploy"), s("Admin"), s("ReadOnly")}},
+                     {s("555555555555"), s("echo-alpha"), {s("Admin"), s("Audit")}}});
+        AccountStoreTestAccess::setOrganization(*store, organization);
         QuickSwitcherCallbacks callbacks;
         callbacks.dismiss = [this] { events.append(s("dismiss")); };
         callbacks.awsProfileNames = [this](const QString &accountId,
@@ -77,9 +55,6 @@ public:
         model = std::make_unique<QuickSwitcherModel>(*store, callbacks, clock);
     }
 
-    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-    std::shared_ptr<InMemorySettingsStore> settings;
-    std::unique_ptr<AccountStore> store;
     std::unique_ptr<QuickSwitcherModel> model;
     QStringList events;
     bool clipboardWorks = true;
@@ -451,14 +426,14 @@ private Q_SLOTS:
     {
         QuickSearchFixture f;
         QVERIFY(f.run(s("bravo|enter|>|Browse Services|enter|IAM|enter")).isEmpty());
-        QCOMPARE(f.events.size(), 4);
-        QVERIFY(f.events.at(0).contains(s("222222222222")));
-        QCOMPARE(f.events.at(1), s("dismiss"));
-        QVERIFY(f.events.at(2).contains(s("iam")));
+        QCOMPARE(f.events, (QStringList{s("dismiss"), s("dismiss")}));
+        QCOMPARE(f.openedURLs.size(), 2);
+        QVERIFY(f.openedURLs.at(0).toString(QUrl::FullyEncoded).contains(s("222222222222")));
+        QVERIFY(f.openedURLs.at(1).toString(QUrl::FullyEncoded).contains(s("iam")));
         // Without a usable portal URL the panel stays and says why.
         f.settings->setString(key(settingskey::startUrl), s("http://example.com/start"));
         f.model->activateSelection();
-        QCOMPARE(f.events.size(), 4);
+        QCOMPARE(f.openedURLs.size(), 2);
         QVERIFY(f.model->flash());
         QCOMPARE(f.model->flash(), f.store->errorMessage());
     }
