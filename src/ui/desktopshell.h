@@ -9,6 +9,7 @@
 #include <optional>
 
 class QSystemTrayIcon;
+class QAction;
 class QMenu;
 
 namespace tessera {
@@ -63,14 +64,23 @@ public Q_SLOTS:
 
 private:
     QWidget *createPanel(bool asPopup);
+    bool otherWindowIsOpen() const;
+    // Icon, tooltip and menu of the tray icon after a change of the store's state.
+    void updateTray();
+    void keepReachable();
 
     AccountStore *m_store;
     Services m_services;
     QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_trayMenu = nullptr;
+    QAction *m_stateAction = nullptr;
+    QAction *m_signInAction = nullptr;
+    QAction *m_signOutAction = nullptr;
+    QAction *m_syncAction = nullptr;
     QPointer<QWidget> m_panel;
     QPointer<QWidget> m_onboarding;
     QPointer<QWidget> m_settings;
+    bool m_stopping = false;
 };
 
 } // namespace tessera

@@ -2,6 +2,7 @@
 
 #include "quicksearch/hotkeypreset.h"
 #include "storage/settings.h"
+#include "ui/hotkeychoice.h"
 #include "ui/launchatlogintoggle.h"
 #include "ui/settingsentryrules.h"
 #include "ui/settingswidgets.h"
@@ -17,16 +18,6 @@
 namespace tessera {
 
 using namespace settingsui;
-
-namespace {
-QString hotKeyChoiceText(const HotKeyPreset &preset)
-{
-    if (preset.isOff()) {
-        return preset.label;
-    }
-    return QStringLiteral("%1    %2").arg(preset.label, preset.nativeChordText());
-}
-} // namespace
 
 GeneralSettingsPage::GeneralSettingsPage(AccountStore *store, std::function<void()> applyHotKey,
                                          LoginItem loginItem, QWidget *parent)
@@ -128,8 +119,8 @@ QWidget *GeneralSettingsPage::buildQuickSearchSection()
     m_hotKeyError = messageLine("hotKeyError", errorColour, box);
     box->layout()->addWidget(m_hotKeyError);
     box->layout()->addWidget(
-        caption(qtTrId("Opens a Spotlight-style account search from anywhere. Type to filter, "
-                       "↑↓ to navigate, ↩ to open the console."),
+        caption(qtTrId("Opens a launcher-style account search from anywhere. Type to filter, "
+                       "↑↓ to navigate, Enter to open the console."),
                 box));
     return box;
 }

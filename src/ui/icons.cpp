@@ -21,6 +21,12 @@ SymbolSource sourceOf(Symbol symbol)
     switch (symbol) {
     case Symbol::cloud:
         return {nullptr, "cloud"};
+    case Symbol::cloudSignedOut:
+        return {nullptr, "cloud-signed-out"};
+    case Symbol::cloudSigningIn:
+        return {nullptr, "cloud-signing-in"};
+    case Symbol::cloudError:
+        return {nullptr, "cloud-error"};
     case Symbol::sync:
         return {"view-refresh", "refresh"};
     case Symbol::settings:

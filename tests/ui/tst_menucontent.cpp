@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -241,7 +240,7 @@ private Q_SLOTS:
 
         Access::setSyncing(store, true);
         QVERIFY(sync->isHidden());
-        QVERIFY(!panel->findChild<QProgressBar *>(QStringLiteral("syncProgress"))->isHidden());
+        QVERIFY(!panel->findChild<QWidget *>(QStringLiteral("syncProgress"))->isHidden());
     }
 
     void emptyListOffersSyncOrSaysItIsSyncing()
@@ -429,16 +428,26 @@ private Q_SLOTS:
         QVERIFY(entry(*panel, QStringLiteral("noRoles"), QStringLiteral("account:333333333333"))
                     .isValid());
 
-        // A link that cannot be opened keeps the panel open.
+        // A link that cannot be opened keeps the panel open and is offered to copy.
         const QString production = QStringLiteral("account:111111111111");
         fixture.openerSucceeds = false;
         QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
         QCOMPARE(recorder.dismissed, 0);
+        auto *fallback = panel->findChild<QWidget *>(QStringLiteral("consoleLinkFallback"));
+        auto *errorLine = panel->findChild<QLabel *>(QStringLiteral("errorLine"));
+        QVERIFY(!fallback->isHidden() && !errorLine->isHidden());
+        const QString unopened = fixture.openedURLs.constLast().toString();
+        QCOMPARE(fallback->findChild<QLabel *>(QStringLiteral("verificationAddress"))->text(),
+                 unopened);
+        fallback->findChild<QPushButton *>(QStringLiteral("copyLink"))->click();
+        QCOMPARE(recorder.copied, QStringList{unopened});
 
+        // The next successful click takes the complaint away.
         fixture.openerSucceeds = true;
         fixture.openedURLs.clear();
         QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
         QCOMPARE(recorder.dismissed, 1);
+        QVERIFY(fallback->isHidden() && errorLine->isHidden());
         QCOMPARE(fixture.openedURLs.size(), 1);
         const QString link = fixture.openedURLs.first().toString();
         QVERIFY2(link.startsWith(QStringLiteral("https://example.awsapps.com/start/#/console?"

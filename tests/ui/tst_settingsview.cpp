@@ -171,7 +171,11 @@ private Q_SLOTS:
         f.view->selectSection(field == QLatin1String("cliRegion")
                                   ? SettingsView::Section::awsProfiles
                                   : SettingsView::Section::general);
+        f.store().setErrorMessage(startURLMissingMessage());
         f.submit(field, typed);
+        // Saving a usable portal address takes back the complaint that it is missing.
+        QCOMPARE(f.store().errorMessageOrEmpty().isEmpty(),
+                 field == QLatin1String("startUrl") && !stored.isEmpty());
         const QString problem =
             field == QLatin1String("startUrl") ? QStringLiteral("startUrlProblem")
             : field == QLatin1String("region") ? QStringLiteral("regionProblem")

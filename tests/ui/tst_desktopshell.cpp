@@ -1,0 +1,127 @@
+// Tessera on the desktop: always reachable without a tray, and a tray that says the state.
+#include "storage/settings.h"
+#include "support/accountstoretestaccess.h"
+#include "support/testsupport.h"
+#include "ui/desktopshell.h"
+#include "ui/menucontent.h"
+#include "ui/traystatus.h"
+
+#include <QToolButton>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(tessera::TrayFacts)
+
+using namespace tessera;
+using Access = AccountStoreTestAccess;
+
+namespace {
+// Tessera can be reached when a window of it is on screen or in the task bar.
+bool reachable(const DesktopShell &shell)
+{
+    for (QWidget *window : {shell.panel(), shell.settingsWindow(), shell.onboardingWindow()}) {
+        if (window && window->isVisible()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void deliverDeletions()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+} // namespace
+
+class TestDesktopShell : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void withoutATrayThePanelStaysReachable_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("close button") << QStringLiteral("close");
+        QTest::newRow("role click") << QStringLiteral("role");
+        QTest::newRow("gear, then closing settings") << QStringLiteral("gear");
+    }
+    void withoutATrayThePanelStaysReachable()
+    {
+        QFETCH(QString, action);
+        test::ViewTestStore fixture;
+        registerTesseraDefaults(*fixture.settings);
+        fixture.settings->setString(key(settingskey::startUrl),
+                                    QStringLiteral("https://example.awsapps.com/start"));
+        Access::setSession(*fixture.store, AccountStoreSession::signedIn());
+        const AWSAccount account{QStringLiteral("111111111111"),
+                                 QStringLiteral("Production"),
+                                 {QStringLiteral("ReadOnly")}};
+        Access::setAccounts(*fixture.store, {account});
+        DesktopShell shell(fixture.store.get(), {});
+        shell.start(false);
+        QVERIFY(!shell.hasTrayIcon());
+        QVERIFY(shell.panel()->isVisible());
+
+        if (action == QLatin1String("close")) {
+            shell.panel()->close();
+        } else if (action == QLatin1String("role")) {
+            shell.panel()->findChild<MenuContent *>()->openRole(account, account.roles.first());
+            QCOMPARE(fixture.openedURLs.size(), 1);
+        } else {
+            shell.panel()->findChild<QToolButton *>(QStringLiteral("settingsButton"))->click();
+            QVERIFY(test::processEventsUntil([&] { return shell.settingsWindow() != nullptr; }));
+            // While settings is open the panel may go; closing settings brings it back.
+            shell.panel()->close();
+            deliverDeletions();
+            QVERIFY(reachable(shell));
+            shell.settingsWindow()->close();
+        }
+        deliverDeletions();
+        QVERIFY(test::processEventsUntil([&] { return reachable(shell); }));
+        QVERIFY(shell.panel());
+    }
+
+    void trayStatusSaysTheState_data()
+    {
+        QTest::addColumn<TrayFacts>("facts");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("line");
+        const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+        const QDateTime soon = now.addSecs(10 * 60);
+        const auto signedIn = AccountStoreSession::signedIn();
+
+        TrayFacts facts;
+        QTest::newRow("signed out") << facts << int(TrayState::signedOut) << "Signed out";
+        facts.session = AccountStoreSession::signingIn(QStringLiteral("ABCD-EFGH"));
+        QTest::newRow("signing in") << facts << int(TrayState::signingIn)
+                                    << "Signing in — enter code ABCD-EFGH in your browser";
+        facts = {signedIn, false, now.addSecs(-5 * 60), 12, {}, now.addSecs(3600), false};
+        QTest::newRow("synced") << facts << int(TrayState::synced)
+                                << "Synced 5 minutes ago · 12 accounts";
+        facts.syncing = true;
+        QTest::newRow("syncing") << facts << int(TrayState::syncing) << "Syncing accounts…";
+        facts = {signedIn, false, now, 1, {}, soon, false};
+        QTest::newRow("session ending")
+            << facts << int(TrayState::sessionEnding)
+            << QStringLiteral("Session ends at %1 — sign in again to keep syncing")
+                   .arg(soon.toLocalTime().toString(QStringLiteral("HH:mm")));
+        facts.hasRefreshToken = true;
+        QTest::newRow("renewing session")
+            << facts << int(TrayState::synced) << "Synced just now · 1 account";
+        facts.errorMessage = QStringLiteral("The access portal rejected the request.");
+        QTest::newRow("error") << facts << int(TrayState::error)
+                               << "The access portal rejected the request.";
+    }
+    void trayStatusSaysTheState()
+    {
+        QFETCH(TrayFacts, facts);
+        QFETCH(int, state);
+        QFETCH(QString, line);
+        const TrayStatus status = trayStatus(facts, QDateTime::fromSecsSinceEpoch(1'800'000'000));
+        QCOMPARE(int(status.state), state);
+        QCOMPARE(status.line, line);
+    }
+};
+
+QTEST_MAIN(TestDesktopShell)
+#include "tst_desktopshell.moc"
