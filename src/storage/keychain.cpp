@@ -8,11 +8,13 @@ KeychainError::KeychainError(Case errorCase, std::int32_t status, QString descri
     , m_status(status)
 {}
 
-KeychainError KeychainError::operationFailed(std::int32_t status)
+KeychainError KeychainError::operationFailed(std::int32_t status, const QString &what)
 {
+    const QString failure =
+        what.isEmpty() ? QStringLiteral("Tessera could not access its secure store") : what;
     return KeychainError(Case::operationFailed, status,
-                         QStringLiteral("Tessera could not access Keychain (status ") +
-                             QString::number(status) + QStringLiteral(")."));
+                         failure + QStringLiteral(". (status ") + QString::number(status) +
+                             QStringLiteral(")"));
 }
 
 KeychainError KeychainError::encoding()
@@ -24,14 +26,16 @@ KeychainError KeychainError::encoding()
 
 KeychainError KeychainError::decoding()
 {
-    return KeychainError(Case::decoding, 0,
-                         QStringLiteral("Tessera could not read the saved sign-in from Keychain."));
+    return KeychainError(
+        Case::decoding, 0,
+        QStringLiteral("Tessera could not read the saved sign-in from its secure store."));
 }
 
 KeychainError KeychainError::invalidItem()
 {
-    return KeychainError(Case::invalidItem, 0,
-                         QStringLiteral("Tessera could not read the saved sign-in from Keychain."));
+    return KeychainError(
+        Case::invalidItem, 0,
+        QStringLiteral("Tessera could not read the saved sign-in from its secure store."));
 }
 
 bool KeychainError::operator==(const KeychainError &other) const
@@ -54,6 +58,12 @@ QVariantMap Keychain::baseQuery(const QString &account)
     };
 }
 
+KeychainError Keychain::failure(std::int32_t status) const
+{
+    return KeychainError::operationFailed(
+        status, m_operations.describeFailure ? m_operations.describeFailure(status) : QString());
+}
+
 std::optional<QByteArray> Keychain::loadData(const QString &account) const
 {
     QVariantMap query = baseQuery(account);
@@ -70,7 +80,7 @@ std::optional<QByteArray> Keychain::loadData(const QString &account) const
     if (answer.status == keychainStatusItemNotFound) {
         return std::nullopt;
     }
-    throw KeychainError::operationFailed(answer.status);
+    throw failure(answer.status);
 }
 
 void Keychain::saveData(const QByteArray &data, const QString &account) const
@@ -84,7 +94,7 @@ void Keychain::saveData(const QByteArray &data, const QString &account) const
         status = m_operations.add(attributes);
     }
     if (status != keychainStatusSuccess) {
-        throw KeychainError::operationFailed(status);
+        throw failure(status);
     }
 }
 
@@ -92,7 +102,7 @@ void Keychain::remove(const QString &account) const
 {
     const std::int32_t status = m_operations.remove(baseQuery(account));
     if (status != keychainStatusSuccess && status != keychainStatusItemNotFound) {
-        throw KeychainError::operationFailed(status);
+        throw failure(status);
     }
 }
 

@@ -50,6 +50,9 @@ struct KeychainSecurityOperations
     std::function<std::int32_t(const QVariantMap &query)> remove;
     // Where the items live, for the user ("Secret Service", "a private file in …").
     QString storeDescription;
+    // What the user is told when an operation answers `status`: which store could not be
+    // reached and why, without the status, which the error adds.
+    std::function<QString(std::int32_t status)> describeFailure;
 };
 
 class KeychainError : public Error
@@ -63,7 +66,8 @@ public:
         invalidItem
     };
 
-    static KeychainError operationFailed(std::int32_t status);
+    // `what` says which store failed and why; the status number is appended.
+    static KeychainError operationFailed(std::int32_t status, const QString &what = {});
     static KeychainError encoding();
     static KeychainError decoding();
     static KeychainError invalidItem();
@@ -113,6 +117,8 @@ public:
     static QVariantMap baseQuery(const QString &account);
 
 private:
+    KeychainError failure(std::int32_t status) const;
+
     KeychainSecurityOperations m_operations;
 };
 

@@ -268,7 +268,7 @@ private Q_SLOTS:
         QCOMPARE(h.service->refreshes, 1);
         QCOMPARE(store.token(), held);
         QCOMPARE(store.errorMessage(),
-                 QStringLiteral("Tessera could not access Keychain (status -25299)."));
+                 QStringLiteral("Tessera could not access its secure store. (status -25299)"));
     }
 
     // Timers stand still while the machine is suspended (here: the wall clock moves, the

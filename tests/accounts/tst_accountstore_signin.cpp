@@ -275,7 +275,7 @@ private Q_SLOTS:
         store.signIn();
         QVERIFY(processEventsUntil([&] { return !store.isSignInRunning(); }));
         QCOMPARE(store.errorMessage(),
-                 QStringLiteral("Tessera could not access Keychain (status -25308)."));
+                 QStringLiteral("Tessera could not access its secure store. (status -25308)"));
         QVERIFY(!store.clientRegistration());
         QVERIFY(store.session().isSignedOut());
         QCOMPARE(h.service->deviceAuthorizations, 0);
@@ -347,7 +347,7 @@ private Q_SLOTS:
             << std::optional<int>(keychainStatusItemNotFound) << sessionEnded;
         QTest::newRow("delete fails")
             << std::optional<int>(-25293)
-            << QStringLiteral("Tessera could not access Keychain (status -25293).");
+            << QStringLiteral("Tessera could not access its secure store. (status -25293)");
     }
 
     void expiredTokenEndsTheSessionAtNextUse()

@@ -18,7 +18,7 @@ namespace {
 const QString organizationMessage = QStringLiteral(
     "Tessera could not load your saved organization. The existing file was left untouched.");
 const QString unreadableSignIn =
-    QStringLiteral("Tessera could not read the saved sign-in from Keychain.");
+    QStringLiteral("Tessera could not read the saved sign-in from its secure store.");
 
 struct LogLine
 {
@@ -242,7 +242,7 @@ private Q_SLOTS:
         m_keychain.state().copyStatus = -25308;
         const auto store = makeStore();
         QCOMPARE(store->errorMessage(),
-                 QStringLiteral("Tessera could not access Keychain (status -25308)."));
+                 QStringLiteral("Tessera could not access its secure store. (status -25308)"));
         QVERIFY(store->session().isSignedOut());
     }
 

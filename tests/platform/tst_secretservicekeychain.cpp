@@ -185,7 +185,9 @@ private Q_SLOTS:
         } catch (const KeychainError &error) {
             QCOMPARE(error.errorCase(), KeychainError::Case::operationFailed);
             QCOMPARE(error.description(),
-                     QStringLiteral("Tessera could not access Keychain (status -25308)."));
+                     QStringLiteral(
+                         "Tessera could not access the Secret Service (GNOME Keyring or KWallet): "
+                         "the keyring is locked and was not unlocked. (status -25308)"));
         }
     }
 
@@ -202,7 +204,9 @@ private Q_SLOTS:
             QFAIL("saving without a keyring succeeded");
         } catch (const KeychainError &error) {
             QCOMPARE(error.description(),
-                     QStringLiteral("Tessera could not access Keychain (status -25291)."));
+                     QStringLiteral(
+                         "Tessera could not access the Secret Service (GNOME Keyring or KWallet): "
+                         "no keyring service answered on the session bus. (status -25291)"));
         }
         // The process keeps running after the provider left the bus.
         QVERIFY(!secretServiceAvailable());

@@ -48,7 +48,9 @@ private Q_SLOTS:
             QFAIL("loading without a bus succeeded");
         } catch (const KeychainError &error) {
             QCOMPARE(error.description(),
-                     QStringLiteral("Tessera could not access Keychain (status -25291)."));
+                     QStringLiteral(
+                         "Tessera could not access the Secret Service (GNOME Keyring or KWallet): "
+                         "no keyring service answered on the session bus. (status -25291)"));
         }
     }
 };

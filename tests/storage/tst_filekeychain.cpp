@@ -124,6 +124,14 @@ private Q_SLOTS:
         QCOMPARE(operations.update(Keychain::baseQuery(QStringLiteral("token")),
                                    {{QStringLiteral("valueData"), QByteArray("y")}}),
                  fileKeychainIOFailure);
+        // The user is told which folder to look at.
+        try {
+            Keychain(operations).loadData(QStringLiteral("token"));
+            QFAIL("an unreadable item loaded");
+        } catch (const KeychainError &error) {
+            QVERIFY2(error.description().contains(folder), qPrintable(error.description()));
+            QVERIFY(error.description().endsWith(QStringLiteral("(status -36)")));
+        }
     }
 };
 
