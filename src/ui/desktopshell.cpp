@@ -54,7 +54,8 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override
     {
-        if (m_mayHide && m_mayHide()) {
+        // Refusing the close while the session ends would cancel the user's logout.
+        if (qApp->isSavingSession() || (m_mayHide && m_mayHide())) {
             QWidget::closeEvent(event);
             return;
         }

@@ -126,8 +126,8 @@ private Q_SLOTS:
                  fileKeychainIOFailure);
         // The user is told which folder to look at.
         try {
-            Keychain(operations).loadData(QStringLiteral("token"));
-            QFAIL("an unreadable item loaded");
+            Keychain(operations).saveData("y", QStringLiteral("token"));
+            QFAIL("an unwritable item was saved");
         } catch (const KeychainError &error) {
             QVERIFY2(error.description().contains(folder), qPrintable(error.description()));
             QVERIFY(error.description().endsWith(QStringLiteral("(status -36)")));

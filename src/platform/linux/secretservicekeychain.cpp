@@ -325,7 +325,7 @@ KeychainSecurityOperations makeSecretServiceKeychainOperations()
     operations.add = add;
     operations.remove = remove;
     operations.storeDescription = QStringLiteral("the desktop keyring (Secret Service)");
-    operations.describeFailure = [](std::int32_t status) {
+    operations.describeFailure = [](std::int32_t status) -> QString {
         QString reason = QStringLiteral("the request failed");
         if (status == secretServiceStatusLocked) {
             reason = QStringLiteral("the keyring is locked and was not unlocked");
