@@ -54,8 +54,10 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override
     {
-        // Refusing the close while the session ends would cancel the user's logout.
-        if (qApp->isSavingSession() || (m_mayHide && m_mayHide())) {
+        // Only the window manager's close button minimises: a close asked for by Tessera
+        // itself (quitting closes every window first) or by the ending session must go
+        // through, or it would cancel the quit or the user's logout.
+        if (!event->spontaneous() || qApp->isSavingSession() || (m_mayHide && m_mayHide())) {
             QWidget::closeEvent(event);
             return;
         }

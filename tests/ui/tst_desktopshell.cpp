@@ -41,7 +41,6 @@ private Q_SLOTS:
     void withoutATrayThePanelStaysReachable_data()
     {
         QTest::addColumn<QString>("action");
-        QTest::newRow("close button") << QStringLiteral("close");
         QTest::newRow("role click") << QStringLiteral("role");
         QTest::newRow("gear, then closing settings") << QStringLiteral("gear");
     }
