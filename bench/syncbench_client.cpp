@@ -1,7 +1,7 @@
 #include "syncbench_client.h"
 
 #include "accounts/accountstore.h"
-#include "aws/sockethttptransport.h"
+#include "aws/curlhttptransport.h"
 #include "processstats.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
@@ -110,7 +110,7 @@ int runSyncClient(int argc, char **argv)
     token.expiresAt = QDateTime::currentDateTimeUtc().addSecs(3600);
     token.region = job.region;
     token.startUrl = normalizedStartURL(*settings);
-    keychain.save(token, QLatin1String(keychainTokenAccount));
+    QCoro::waitFor(keychain.save(token, QLatin1String(keychainTokenAccount)));
 
     // Made here, after the driver set AWS_ENDPOINT_URL_SSO and AWS_CA_BUNDLE, as the
     // application's default session would be.

@@ -8,12 +8,16 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev clang-format
   # Qt 6 and coroutines
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins qcoro-qt6-dev
+  # HTTPS to AWS
+  libcurl4-openssl-dev
   # secure store, platform integration
-  libsecret-1-dev libglib2.0-dev libssl-dev libxcb1-dev
+  libsecret-1-dev libglib2.0-dev libssl-dev libxcb1-dev libxcb-keysyms1-dev
   # test services: a private D-Bus session with a keyring, a headless display
   dbus-daemon dbus-x11 gnome-keyring xvfb xauth fonts-dejavu-core
   # the smoke test looks for the real binary's windows on the headless display
   x11-utils
+  # the global hotkey test presses keys on the headless display
+  xdotool
   # the real AWS CLI, used to prove wire and config-file compatibility
   awscli python3-botocore openssl
 )

@@ -1,7 +1,7 @@
 #include "accounts/accountstore.h"
 
 #include "accounts/sessionlogging.h"
-#include "aws/sockethttptransport.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/logging.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"
@@ -66,18 +66,10 @@ AccountStore::~AccountStore()
 void AccountStore::loadPersistedState()
 {
     if (!m_organizationFileURL) {
-        try {
-            m_clientRegistration =
-                m_keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount));
-            m_token = m_keychain.load<SSOToken>(QLatin1String(keychainTokenAccount));
-        } catch (const Error &error) {
-            reportKeychainFailure(error);
-        }
-        m_tokenExpiresAt = m_token ? std::optional(m_token->expiresAt) : std::nullopt;
-        m_hasRefreshToken = m_token && m_token->refreshToken.has_value();
-        if (m_token && isTokenUsable(*m_token)) {
-            m_session = AccountStoreSession::signedIn();
-        }
+        m_loadingPersistedState = true;
+        // A load still waiting for the keyring runs on by itself.
+        const QCoro::Task<void> loading = loadSavedSignIn(QPointer<AccountStore>(this), m_keychain);
+        m_loadingPersistedState = false;
 
         try {
             auto cache = loadAccountCache();
@@ -104,6 +96,53 @@ void AccountStore::loadPersistedState()
     if (!m_organizationFileURL) {
         configureSyncTimer();
         scheduleProactiveRefresh();
+    }
+}
+
+QCoro::Task<void> AccountStore::loadSavedSignIn(QPointer<AccountStore> store, Keychain keychain)
+{
+    // A sign-in or sign-out while the keyring answers decides the state instead.
+    const int generation = store->m_tokenGeneration;
+    const quint64 signInSerial = store->m_signInSerial;
+    std::optional<ClientRegistration> registration;
+    std::optional<SSOToken> token;
+    try {
+        registration =
+            co_await keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount));
+        token = co_await keychain.load<SSOToken>(QLatin1String(keychainTokenAccount));
+    } catch (const Error &error) {
+        if (isAlive(store)) {
+            store->reportKeychainFailure(error);
+        }
+    }
+    if (!isAlive(store) || store->m_tokenGeneration != generation ||
+        store->m_signInSerial != signInSerial) {
+        co_return;
+    }
+    store->applySavedSignIn(std::move(registration), std::move(token));
+}
+
+void AccountStore::applySavedSignIn(std::optional<ClientRegistration> registration,
+                                    std::optional<SSOToken> token)
+{
+    m_clientRegistration = std::move(registration);
+    if (!token) {
+        return;
+    }
+    const bool usable = isTokenUsable(*token);
+    if (m_loadingPersistedState) {
+        // Nobody watches yet, and the constructor plans the refresh once all is loaded.
+        m_token = std::move(token);
+        m_tokenExpiresAt = m_token->expiresAt;
+        m_hasRefreshToken = m_token->refreshToken.has_value();
+        if (usable) {
+            m_session = AccountStoreSession::signedIn();
+        }
+        return;
+    }
+    applyToken(std::move(token));
+    if (usable) {
+        setSession(AccountStoreSession::signedIn());
     }
 }
 

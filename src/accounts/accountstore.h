@@ -183,7 +183,8 @@ public:
     bool openVerificationURL(const QString &text);
     QCoro::Task<std::optional<QString>> validAccessToken();
     void applyToken(std::optional<SSOToken> token);
-    bool clearStoredToken();
+    // Forgets the token at once; the task answers whether the saved one was deleted.
+    QCoro::Task<bool> clearStoredToken();
     void expireSession();
 
     // --- Token refresh ---
@@ -249,6 +250,14 @@ private:
     void setHasRefreshToken(bool hasRefreshToken);
 
     void loadPersistedState();
+    // Reads the saved sign-in. Stores that answer at once have applied it when this
+    // returns; otherwise the store starts signed out and takes the sign-in when it comes.
+    static QCoro::Task<void> loadSavedSignIn(QPointer<AccountStore> store, Keychain keychain);
+    void applySavedSignIn(std::optional<ClientRegistration> registration,
+                          std::optional<SSOToken> token);
+    static QCoro::Task<bool> deleteStoredToken(QPointer<AccountStore> store, Keychain keychain);
+    static QCoro::Task<void> showOnceDeleted(QPointer<AccountStore> store,
+                                             QCoro::Task<bool> deletion, QString message);
     void reportKeychainFailure(const Error &error);
     void reportOrganizationFailure(const QString &message, const QString &failureDescription);
     bool isTokenUsable(const SSOToken &token) const;
@@ -329,6 +338,8 @@ private:
     // a different number when it resumes and leaves everything alone.
     quint64 m_syncRun = 0;
     bool m_tearingDown = false;
+    // While the constructor loads, which leaves the refresh schedule to its end.
+    bool m_loadingPersistedState = false;
 };
 
 // The complaint shown while no usable access portal URL is set.

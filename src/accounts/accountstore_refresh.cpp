@@ -168,9 +168,11 @@ QCoro::Task<bool> AccountStore::runRefresh(QPointer<AccountStore> store, SSOToke
     if (!isAlive(store) || cancel.isCancelled()) {
         co_return false;
     }
-    const std::optional<SSOToken> &held = store->m_token;
-    if (!held || held->accessToken != token.accessToken ||
-        held->refreshToken != token.refreshToken) {
+    const auto stillHeld = [&token](const std::optional<SSOToken> &held) {
+        return held && held->accessToken == token.accessToken &&
+               held->refreshToken == token.refreshToken;
+    };
+    if (!stillHeld(store->m_token)) {
         // Signed out or signed in anew while the answer was on its way.
         co_return false;
     }
@@ -178,9 +180,15 @@ QCoro::Task<bool> AccountStore::runRefresh(QPointer<AccountStore> store, SSOToke
                            answer.refreshToken ? answer.refreshToken : token.refreshToken,
                            store->now().addSecs(answer.expiresIn), token.region, token.startUrl};
     try {
-        store->m_keychain.save(renewed, QLatin1String(keychainTokenAccount));
+        co_await store->m_keychain.save(renewed, QLatin1String(keychainTokenAccount));
     } catch (const Error &error) {
-        store->reportKeychainFailure(error);
+        if (isAlive(store)) {
+            store->reportKeychainFailure(error);
+        }
+        co_return false;
+    }
+    // Signed out or signed in anew while the keyring saved.
+    if (!isAlive(store) || cancel.isCancelled() || !stillHeld(store->m_token)) {
         co_return false;
     }
     store->applyToken(renewed);

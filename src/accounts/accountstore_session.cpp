@@ -74,7 +74,11 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
             registration =
                 ClientRegistration{registered.clientId, registered.clientSecret,
                                    dateFromUnixSeconds(registered.clientSecretExpiresAt), region};
-            store->m_keychain.save(*registration, QLatin1String(keychainClientAccount));
+            co_await store->m_keychain.save(*registration, QLatin1String(keychainClientAccount));
+            if (!isAlive(store)) {
+                co_return;
+            }
+            token.throwIfCancelled();
             store->m_clientRegistration = registration;
         }
 
@@ -96,7 +100,12 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
         token.throwIfCancelled();
         const SSOToken fresh{granted.accessToken, granted.refreshToken,
                              store->now().addSecs(granted.expiresIn), region, startUrl};
-        store->m_keychain.save(fresh, QLatin1String(keychainTokenAccount));
+        co_await store->m_keychain.save(fresh, QLatin1String(keychainTokenAccount));
+        if (!isAlive(store)) {
+            co_return;
+        }
+        // A sign-out while the keyring saved has queued the deletion of what was saved.
+        token.throwIfCancelled();
         store->applyToken(fresh);
         store->setBrowserFallbackURL(std::nullopt);
         store->setSession(AccountStoreSession::signedIn());
@@ -176,7 +185,8 @@ void AccountStore::signOut()
         m_accessTokenRefresh->task.cancel();
         m_accessTokenRefresh.reset();
     }
-    clearStoredToken();
+    // The deletion reports its own failure.
+    const QCoro::Task<bool> deletion = clearStoredToken();
     setSession(AccountStoreSession::signedOut());
 }
 
@@ -204,11 +214,10 @@ QCoro::Task<std::optional<QString>> AccountStore::validAccessToken()
     }
     if (m_token->startUrl != normalizedStartURL(*m_defaults) ||
         m_token->region != configuredSSORegion(*m_defaults)) {
-        const bool deleted = clearStoredToken();
+        QCoro::Task<bool> deletion = clearStoredToken();
         setSession(AccountStoreSession::signedOut());
-        if (deleted) {
-            setErrorMessage(settingsChangedMessage);
-        }
+        co_await showOnceDeleted(QPointer<AccountStore>(this), std::move(deletion),
+                                 settingsChangedMessage);
         co_return std::nullopt;
     }
     if (now() < m_token->expiresAt) {
@@ -253,17 +262,35 @@ void AccountStore::applyToken(std::optional<SSOToken> token)
     scheduleProactiveRefresh();
 }
 
-bool AccountStore::clearStoredToken()
+QCoro::Task<bool> AccountStore::clearStoredToken()
 {
-    bool deleted = true;
-    try {
-        m_keychain.remove(QLatin1String(keychainTokenAccount));
-    } catch (const Error &error) {
-        reportKeychainFailure(error);
-        deleted = false;
-    }
     applyToken(std::nullopt);
-    return deleted;
+    return deleteStoredToken(QPointer<AccountStore>(this), m_keychain);
+}
+
+QCoro::Task<bool> AccountStore::deleteStoredToken(QPointer<AccountStore> store, Keychain keychain)
+{
+    try {
+        co_await keychain.remove(QLatin1String(keychainTokenAccount));
+    } catch (const Error &error) {
+        if (isAlive(store)) {
+            store->reportKeychainFailure(error);
+        } else {
+            qCCritical(lcPersistence).noquote()
+                << "Keychain operation failed:" << error.description();
+        }
+        co_return false;
+    }
+    co_return true;
+}
+
+QCoro::Task<void> AccountStore::showOnceDeleted(QPointer<AccountStore> store,
+                                                QCoro::Task<bool> deletion, QString message)
+{
+    const bool deleted = co_await std::move(deletion);
+    if (deleted && isAlive(store)) {
+        store->setErrorMessage(message);
+    }
 }
 
 void AccountStore::expireSession()
@@ -272,11 +299,10 @@ void AccountStore::expireSession()
         m_accessTokenRefresh->task.cancel();
         m_accessTokenRefresh.reset();
     }
-    const bool deleted = clearStoredToken();
+    QCoro::Task<bool> deletion = clearStoredToken();
     setSession(AccountStoreSession::signedOut());
-    if (deleted) {
-        setErrorMessage(sessionEndedMessage);
-    }
+    const QCoro::Task<void> showing =
+        showOnceDeleted(QPointer<AccountStore>(this), std::move(deletion), sessionEndedMessage);
 }
 
 } // namespace tessera

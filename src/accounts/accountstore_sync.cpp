@@ -105,9 +105,6 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
         PortalRetryOptions retry;
         retry.clock = m_clock; // retries after throttling wait on the store's clock too
         const PortalClient client(region, *accessToken, m_transport, portalPageLimit, retry);
-        // The role listings that follow the account listing each want a connection of their
-        // own; their handshakes can happen while the account pages are being fetched.
-        client.prepareConnections(roleListingsInFlight);
         const QList<AccountEntry> entries = co_await client.listAccounts(token);
         token.throwIfCancelled();
         // Named, not a temporary in the co_await expression: GCC 12 destroys such

@@ -3,17 +3,21 @@
 #include "awsconfig/awsconfigmanager.h"
 #include "foundation/logging.h"
 #include "platform/clipboard.h"
+#include "platform/hotkeymanager.h"
 #include "platform/secretstore.h"
 #include "platform/systemresume.h"
 #include "platform/urlopener.h"
+#include "quicksearch/hotkeypreset.h"
 #include "storage/filekeychain.h"
 #include "storage/interruptedwrites.h"
 #include "storage/settings.h"
 #include "ui/desktopshell.h"
+#include "ui/quickswitchercontroller.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QPointer>
+#include <QTimer>
 
 namespace tessera {
 
@@ -49,6 +53,7 @@ TesseraAppDependencies TesseraAppDependencies::production()
     dependencies.tokenRefreshScheduler = TokenRefreshScheduler::system();
     dependencies.openURL = openURLInDesktopBrowser;
     dependencies.systemResumeNotifier = [] { return makeSystemResumeNotifier(); };
+    dependencies.hotKeyManager = makeDesktopHotKeyManager;
     dependencies.inert = TesseraApp::inertStartRequested();
     return dependencies;
 }
@@ -64,6 +69,7 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
     : QObject(parent)
     , m_inert(dependencies.inert)
     , m_settings(std::move(dependencies.settings))
+    , m_makeHotKeyManager(std::move(dependencies.hotKeyManager))
 {
     m_showOnboardingAtLaunch = !m_settings->boolean(key(settingskey::onboardingComplete));
 
@@ -78,15 +84,17 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
     if (!m_inert) {
         operations = dependencies.keychainOperations();
     } else {
-        operations.copyMatching = [](const QVariantMap &) {
+        ImmediateKeychainOperations nothing;
+        nothing.copyMatching = [](const QVariantMap &) {
             return KeychainCopyResult{keychainStatusItemNotFound, std::nullopt};
         };
-        operations.update = [](const QVariantMap &, const QVariantMap &) {
+        nothing.update = [](const QVariantMap &, const QVariantMap &) {
             return keychainStatusItemNotFound;
         };
-        operations.add = [](const QVariantMap &) { return keychainStatusSuccess; };
-        operations.remove = [](const QVariantMap &) { return keychainStatusItemNotFound; };
-        operations.storeDescription = QStringLiteral("nowhere (inert start)");
+        nothing.add = [](const QVariantMap &) { return keychainStatusSuccess; };
+        nothing.remove = [](const QVariantMap &) { return keychainStatusItemNotFound; };
+        nothing.storeDescription = QStringLiteral("nowhere (inert start)");
+        operations = answeredAtOnce(std::move(nothing));
     }
     m_secretStoreDescription = operations.storeDescription;
 
@@ -123,13 +131,40 @@ void TesseraApp::buildUserInterface()
     if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
         return;
     }
+    // Quick Search attaches first, so that the hotkey works while onboarding is open.
+    QuickSwitcherController::Services quickSearch;
+    quickSearch.settings = m_settings;
+    quickSearch.copyToPasteboard = copyTextToClipboard;
+    quickSearch.hotKeys = m_makeHotKeyManager ? m_makeHotKeyManager() : makeDesktopHotKeyManager();
+    m_quickSwitcher = std::make_unique<QuickSwitcherController>(std::move(quickSearch));
+    m_quickSwitcher->setStore(m_store.get());
+    m_quickSwitcher->applyHotKeySetting();
+
     DesktopShell::Services services;
     services.openURL = openURLInDesktopBrowser;
     services.copyToClipboard = copyTextToClipboard;
+    services.showQuickSearch = [this] { m_quickSwitcher->show(); };
+    services.applyHotKey = [this] { m_quickSwitcher->applyHotKeySetting(); };
+    services.hotKeyErrorMessage = [this] { return m_quickSwitcher->hotKeyErrorMessage(); };
+    services.quickSearchChord = [this] {
+        return hotKeyPreset(
+                   m_settings->string(key(settingskey::quickSearchHotkey)).value_or(QString()))
+            .nativeChordText();
+    };
     services.quit = [] { QCoreApplication::quit(); };
     services.cliSignInSharing = m_cliSignInSharing.get();
     m_shell = std::make_unique<DesktopShell>(m_store.get(), std::move(services));
     m_shell->start(m_showOnboardingAtLaunch);
+    // Until a settings window shows it, a failed registration is announced from the tray.
+    const auto announceHotKeyFailure = [this] {
+        if (const auto &message = m_quickSwitcher->hotKeyErrorMessage()) {
+            m_shell->showNotice(qtTrId("Quick Search"), *message);
+        }
+    };
+    connect(m_quickSwitcher.get(), &QuickSwitcherController::hotKeyErrorMessageChanged, this,
+            announceHotKeyFailure);
+    announceHotKeyFailure();
+    QTimer::singleShot(0, m_quickSwitcher.get(), &QuickSwitcherController::prepare);
 }
 
 void TesseraApp::perform(InstanceCommand command)
@@ -200,7 +235,9 @@ void TesseraApp::syncNow()
 
 void TesseraApp::toggleQuickSearch()
 {
-    qCWarning(lcApp, "Quick Search is not available yet");
+    if (m_quickSwitcher) {
+        m_quickSwitcher->toggle();
+    }
 }
 
 void TesseraApp::showSettings()

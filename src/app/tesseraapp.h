@@ -14,6 +14,8 @@ namespace tessera {
 
 class DesktopShell;
 class SystemResumeNotifier;
+class HotKeyManager;
+class QuickSwitcherController;
 
 // What the application is built from. `production()` gives the user's real settings,
 // secure store and clocks; tests hand in fakes.
@@ -27,6 +29,8 @@ struct TesseraAppDependencies
     OpenURLFunction openURL;
     // Tells the store when the machine wakes from suspend; none in tests.
     std::function<std::unique_ptr<SystemResumeNotifier>()> systemResumeNotifier;
+    // The global hotkey facility; unset: the desktop's own.
+    std::function<std::unique_ptr<HotKeyManager>()> hotKeyManager;
     // Set when the process runs under an automated test harness: nothing is read,
     // migrated, scheduled or registered.
     bool inert = false;
@@ -68,9 +72,14 @@ public:
     void showPanel();
     void startSignIn();
     void syncNow();
-    void toggleQuickSearch();
     // Opens the settings window, or brings it forward when it is open.
     void showSettings();
+
+    // Shows Quick Search, or hides it when it is shown (the hotkey, `--quick-search`).
+    void toggleQuickSearch();
+    // Null in an inert start and without widgets.
+    QuickSwitcherController *quickSwitcher() const { return m_quickSwitcher.get(); }
+    DesktopShell *shell() const { return m_shell.get(); }
 
 private:
     // The tray, the panel, Quick Search and the onboarding window attach to the store here.
@@ -84,6 +93,8 @@ private:
     std::unique_ptr<AccountStore> m_store;
     std::unique_ptr<CLISignInSharing> m_cliSignInSharing;
     std::unique_ptr<SystemResumeNotifier> m_resumeNotifier;
+    std::function<std::unique_ptr<HotKeyManager>()> m_makeHotKeyManager;
+    std::unique_ptr<QuickSwitcherController> m_quickSwitcher;
     std::unique_ptr<DesktopShell> m_shell;
 };
 

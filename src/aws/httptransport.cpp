@@ -26,6 +26,4 @@ QByteArray HttpResponse::header(const QByteArray &name) const
 
 HttpTransport::~HttpTransport() = default;
 
-void HttpTransport::prepareConnections(const QUrl &, int) {}
-
 } // namespace tessera

@@ -19,7 +19,10 @@ struct HttpRequest
     QUrl url;
     HttpHeaders headers;
     QByteArray body;
+    // How long connecting, or any stretch of the exchange without progress, may last.
     std::chrono::milliseconds timeout{60000};
+    // How long the whole exchange may last, however steadily the server trickles.
+    std::chrono::milliseconds deadline{120000};
 
     QByteArray header(const QByteArray &name) const;
 };
@@ -42,12 +45,6 @@ class HttpTransport
 public:
     virtual ~HttpTransport();
     virtual QCoro::Task<HttpResponse> send(HttpRequest request, CancellationToken token) = 0;
-
-    // A hint that up to `count` requests to `origin` (scheme, host and port) are about to
-    // run at once: a transport that keeps connections may open them now, so that their
-    // handshakes overlap with other waiting instead of delaying those requests. It never
-    // fails; a connection that cannot be made is reported by the request that needs it.
-    virtual void prepareConnections(const QUrl &origin, int count);
 };
 
 } // namespace tessera

@@ -177,13 +177,6 @@ QCoro::Task<void> PortalClient::fetchAllPages(QString path, QueryItems query, Pa
     }
 }
 
-void PortalClient::prepareConnections(int count) const
-{
-    if (const auto base = serviceEndpoint(IdentityService::portal, m_region)) {
-        m_session->prepareConnections(*base, count);
-    }
-}
-
 QCoro::Task<QByteArray> PortalClient::fetchPage(QString path, QueryItems query,
                                                 CancellationToken token) const
 {

@@ -69,9 +69,6 @@ public:
     QCoro::Task<QList<AccountEntry>> listAccounts(CancellationToken token = {}) const;
     QCoro::Task<QStringList> listRoles(QString accountId, CancellationToken token = {}) const;
 
-    // Lets the session open connections for `count` concurrent listings ahead of time.
-    void prepareConnections(int count) const;
-
     const QString &region() const { return m_region; }
     int maximumPageCount() const { return m_maximumPageCount; }
 

@@ -1,6 +1,7 @@
 #include "aws/transportsupport.h"
 
 #include <QFile>
+#include <QSslCertificate>
 
 namespace tessera {
 
@@ -11,12 +12,12 @@ CaBundle caBundleFromEnvironment()
     if (path.isEmpty()) {
         return bundle;
     }
-    bundle.named = true;
+    bundle.path = path;
+    // Checked here, before any connection: libcurl would only find out during a handshake,
+    // one connection at a time.
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        bundle.certificates = QSslCertificate::fromDevice(&file, QSsl::Pem);
-    }
-    if (bundle.certificates.isEmpty()) {
+    if (!file.open(QIODevice::ReadOnly) ||
+        QSslCertificate::fromDevice(&file, QSsl::Pem).isEmpty()) {
         bundle.problem = QStringLiteral("The CA bundle named by AWS_CA_BUNDLE (“%1”) "
                                         "holds no readable PEM certificate.")
                              .arg(path);

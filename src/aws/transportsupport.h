@@ -3,8 +3,7 @@
 #include "foundation/error.h"
 
 #include <QByteArray>
-#include <QList>
-#include <QSslCertificate>
+#include <QString>
 #include <optional>
 
 namespace tessera {
@@ -12,8 +11,8 @@ namespace tessera {
 // The certificate authorities named by AWS_CA_BUNDLE, read when a transport is made.
 struct CaBundle
 {
-    bool named = false;
-    QList<QSslCertificate> certificates;
+    // The file's path as given, when the variable is set.
+    std::optional<QString> path;
     // Set when the named file holds no readable certificate: every request then fails
     // with it rather than silently trusting less (or more) than asked.
     std::optional<QString> problem;

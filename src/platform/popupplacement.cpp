@@ -32,3 +32,13 @@ QPoint popupPosition(const QRect &trayIconGeometry, const QPoint &pointer, const
 }
 
 } // namespace tessera
+
+namespace tessera {
+
+QPoint centredPanelPosition(const QSize &panelSize, const QRect &availableScreen)
+{
+    return {availableScreen.x() + (availableScreen.width() - panelSize.width()) / 2,
+            availableScreen.y() + qRound(0.28 * availableScreen.height())};
+}
+
+} // namespace tessera

@@ -13,3 +13,14 @@ QPoint popupPosition(const QRect &trayIconGeometry, const QPoint &pointer, const
                      const QRect &availableScreen);
 
 } // namespace tessera
+
+namespace tessera {
+
+// Where Quick Search opens on a screen: centred horizontally, its top edge at 28 % of the
+// available height, the eye's resting place a little above the middle.
+QPoint centredPanelPosition(const QSize &panelSize, const QRect &availableScreen);
+
+// Whether windows can be translucent: a compositing manager runs (always on Wayland).
+bool desktopComposites();
+
+} // namespace tessera

@@ -25,8 +25,9 @@ inline constexpr std::int32_t secretServiceStatusLocked = -25308;
 inline constexpr std::int32_t secretServiceStatusFailure = -2070;
 
 // Items in the user's default Secret Service collection, identified by the attributes
-// "service" and "account". Every call is synchronous and may block while the keyring
-// asks the user to unlock it.
+// "service" and "account". Every call is asynchronous: it suspends while the keyring
+// asks the user to unlock it, and the window keeps painting. The answers arrive on GLib's
+// main context, so the Qt event loop must be GLib's; otherwise every call answers -25291.
 KeychainSecurityOperations makeSecretServiceKeychainOperations();
 
 // Whether a Secret Service provider owns its name on the session bus, or can be started

@@ -21,6 +21,7 @@ QuickSwitcherModel::QuickSwitcherModel(AccountStore &store, QuickSwitcherCallbac
     , m_store(store)
     , m_callbacks(std::move(callbacks))
     , m_clock(clock ? std::move(clock) : SystemClock::shared())
+    , m_searchIndex(std::make_shared<AccountSearchIndex>())
 {
     connect(&store, &AccountStore::accountsChanged, this, &QuickSwitcherModel::resultsChanged);
     connect(&store, &AccountStore::organizationChanged, this, &QuickSwitcherModel::resultsChanged);
@@ -37,6 +38,13 @@ QuickSwitcherModel::~QuickSwitcherModel()
 {
     if (m_flashTask) {
         m_flashTask->cancel();
+    }
+}
+
+void QuickSwitcherModel::shareSearchIndex(std::shared_ptr<AccountSearchIndex> index)
+{
+    if (index) {
+        m_searchIndex = std::move(index);
     }
 }
 
@@ -191,12 +199,12 @@ AccountList QuickSwitcherModel::accountResults() const
 AccountList QuickSwitcherModel::accountResultsFor(const QString &query) const
 {
     const Organization &organization = m_store.organization();
-    m_searchIndex.update(m_store.accounts(), organization.accountGroups);
+    m_searchIndex->update(m_store.accounts(), organization.accountGroups);
     if (query.trimmed().isEmpty()) {
-        return m_searchIndex.browse(organization.pinnedAccountIds, organization.groupNames);
+        return m_searchIndex->browse(organization.pinnedAccountIds, organization.groupNames);
     }
-    m_searchIndex.setPinnedAccountIds(organization.pinnedAccountIds);
-    return m_searchIndex.search(query);
+    m_searchIndex->setPinnedAccountIds(organization.pinnedAccountIds);
+    return m_searchIndex->search(query);
 }
 
 QStringList QuickSwitcherModel::roleResults() const
@@ -460,10 +468,17 @@ int QuickSwitcherModel::clampedSelection(int saved) const
 
 QList<QuickSwitcherResultRow> QuickSwitcherModel::rows(int first, int count) const
 {
-    QList<QuickSwitcherResultRow> rows;
+    return rowWindow(first, count).rows;
+}
+
+QuickSwitcherRowWindow QuickSwitcherModel::rowWindow(int first, int count) const
+{
+    QuickSwitcherRowWindow result;
+    QList<QuickSwitcherResultRow> &rows = result.rows;
     // Each list is computed once for the whole window of rows.
     int end = 0;
     const auto window = [&](qsizetype total) {
+        result.total = int(total);
         first = std::clamp(first, 0, int(total));
         end = count < 0 ? int(total) : std::min(int(total), first + count);
         rows.reserve(end - first);
@@ -582,7 +597,7 @@ QList<QuickSwitcherResultRow> QuickSwitcherModel::rows(int first, int count) con
         break;
     }
     }
-    return rows;
+    return result;
 }
 
 } // namespace tessera

@@ -84,6 +84,10 @@ public:
 
     AccountStore &store() const { return m_store; }
 
+    // Search tables outliving the model: whoever makes a model per showing keeps them, so
+    // they are built once per account list rather than at every showing.
+    void shareSearchIndex(std::shared_ptr<AccountSearchIndex> index);
+
     // --- Saved state, readable for views and tests ---
     const std::optional<ActionTarget> &actionTarget() const { return m_actionTarget; }
     const QStringList &actionProfileNames() const { return m_actionProfileNames; }
@@ -111,6 +115,9 @@ public:
     QList<ConsoleRegion> regionResults() const;
     // The rows of the current list from `first`, at most `count` of them (all with -1).
     QList<QuickSwitcherResultRow> rows(int first = 0, int count = -1) const;
+    // The same rows with the length of the whole list, computed in one pass: a view showing
+    // a window of a long ranking needs both and should not rank twice.
+    QuickSwitcherRowWindow rowWindow(int first, int count) const;
 
     // The account the screen is about: the menu's or picker's account, the account of the
     // roles or services list, or the selected account.
@@ -216,7 +223,7 @@ private:
     QString m_queryBeforeGroupPicker;
     int m_selectionBeforeGroupPicker = 0;
 
-    mutable AccountSearchIndex m_searchIndex;
+    std::shared_ptr<AccountSearchIndex> m_searchIndex;
 };
 
 } // namespace tessera

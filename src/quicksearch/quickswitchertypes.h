@@ -163,6 +163,13 @@ struct QuickSwitcherResultRow
     std::function<void()> activate;
 };
 
+// Some rows of the current list and how many rows the whole list has.
+struct QuickSwitcherRowWindow
+{
+    QList<QuickSwitcherResultRow> rows;
+    int total = 0;
+};
+
 } // namespace tessera
 
 Q_DECLARE_METATYPE(tessera::QuickSwitcherMode)

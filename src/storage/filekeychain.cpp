@@ -64,7 +64,7 @@ QString defaultFileKeychainFolder()
 
 KeychainSecurityOperations makeFileKeychainOperations(const QString &folder)
 {
-    KeychainSecurityOperations ops;
+    ImmediateKeychainOperations ops;
     ops.copyMatching = [folder](const QVariantMap &query) {
         const QString path = itemPath(folder, query);
         if (!QFileInfo::exists(path)) {
@@ -105,7 +105,7 @@ KeychainSecurityOperations makeFileKeychainOperations(const QString &folder)
                QStringLiteral(" (used because no Secret Service such as GNOME Keyring or "
                               "KWallet is running)");
     };
-    return ops;
+    return answeredAtOnce(std::move(ops));
 }
 
 } // namespace tessera

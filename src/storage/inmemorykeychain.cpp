@@ -17,7 +17,7 @@ InMemoryKeychainStore::InMemoryKeychainStore()
 KeychainSecurityOperations InMemoryKeychainStore::operations() const
 {
     auto state = m_state;
-    KeychainSecurityOperations ops;
+    ImmediateKeychainOperations ops;
     ops.copyMatching = [state](const QVariantMap &query) {
         ++state->copyCalls;
         if (state->copyStatus) {
@@ -59,7 +59,7 @@ KeychainSecurityOperations InMemoryKeychainStore::operations() const
                                                      : keychainStatusItemNotFound;
     };
     ops.storeDescription = QStringLiteral("memory");
-    return ops;
+    return answeredAtOnce(std::move(ops));
 }
 
 void InMemoryKeychainStore::setItem(const QString &account, const QVariant &value)

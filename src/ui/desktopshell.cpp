@@ -199,7 +199,17 @@ QWidget *DesktopShell::createPanel(bool asPopup)
         m_services.copyToClipboard,
         m_services.openURL,
     };
-    layout->addWidget(new MenuContent(m_store, std::move(actions), window));
+    auto *content = new MenuContent(m_store, std::move(actions), window);
+    layout->addWidget(content);
+    // The menu shows the chord in its shortcut column; the chord itself is global.
+    const QString chord = m_services.quickSearchChord ? m_services.quickSearchChord() : QString();
+    if (!chord.isEmpty() && content->moreActionsMenu()) {
+        for (QAction *action : content->moreActionsMenu()->actions()) {
+            if (action->text() == qtTrId("Quick Search")) {
+                action->setText(action->text() + QLatin1Char('\t') + chord);
+            }
+        }
+    }
     return window;
 }
 
@@ -340,6 +350,17 @@ void DesktopShell::handleReopen()
         return;
     }
     showPanel();
+}
+
+} // namespace tessera
+
+namespace tessera {
+
+void DesktopShell::showNotice(const QString &title, const QString &text)
+{
+    if (m_tray && QSystemTrayIcon::supportsMessages()) {
+        m_tray->showMessage(title, text, QSystemTrayIcon::Warning);
+    }
 }
 
 } // namespace tessera

@@ -32,6 +32,9 @@ public:
         OpenURLFunction openURL;
         std::function<bool(const QString &)> copyToClipboard;
         std::function<void()> showQuickSearch;
+        // The Quick Search chord in the desktop's notation, shown beside the menu entry;
+        // empty when there is none.
+        std::function<QString()> quickSearchChord;
         std::function<void()> applyHotKey;
         // What the hotkey service last reported about the stored hotkey, if anything.
         std::function<std::optional<QString>()> hotKeyErrorMessage;
@@ -61,6 +64,9 @@ public Q_SLOTS:
     void showSettings();
     // Someone started Tessera again: bring an open window forward, else the panel.
     void handleReopen();
+    // A message the user should see even with no window open: a notification from the
+    // tray icon (nothing without a tray).
+    void showNotice(const QString &title, const QString &text);
 
 private:
     QWidget *createPanel(bool asPopup);

@@ -2,7 +2,6 @@
 
 #include "quicksearch/hotkeypreset.h"
 #include "storage/settings.h"
-#include "ui/hotkeychoice.h"
 #include "ui/launchatlogintoggle.h"
 #include "ui/settingsentryrules.h"
 #include "ui/settingswidgets.h"
@@ -99,21 +98,14 @@ QWidget *GeneralSettingsPage::buildQuickSearchSection()
 {
     QGroupBox *box = section(qtTrId("Quick Search"), this);
     auto *form = new QFormLayout;
-    m_hotkeyPicker = new QComboBox(box);
-    m_hotkeyPicker->setObjectName(QStringLiteral("hotkeyPicker"));
-    for (const HotKeyPreset &preset : hotKeyPresets()) {
-        m_hotkeyPicker->addItem(hotKeyChoiceText(preset), preset.id);
-    }
-    const QString storedHotKey = m_settings.string(key(settingskey::quickSearchHotkey))
-                                     .value_or(QLatin1String(defaultHotKeyPresetId));
-    m_hotkeyPicker->setCurrentIndex(m_hotkeyPicker->findData(hotKeyPreset(storedHotKey).id));
-    connect(m_hotkeyPicker, &QComboBox::activated, this, [this](int i) {
-        m_settings.setString(key(settingskey::quickSearchHotkey),
-                             m_hotkeyPicker->itemData(i).toString());
-        if (m_applyHotKey) {
-            m_applyHotKey();
-        }
-    });
+    m_hotkeyPicker = hotKeyPicker(
+        m_settings,
+        [this] {
+            if (m_applyHotKey) {
+                m_applyHotKey();
+            }
+        },
+        box);
     form->addRow(qtTrId("Global hotkey"), m_hotkeyPicker);
     qobject_cast<QVBoxLayout *>(box->layout())->addLayout(form);
     m_hotKeyError = messageLine("hotKeyError", errorColour, box);

@@ -2,9 +2,9 @@
 
 #include "quicksearch/hotkeypreset.h"
 #include "storage/settings.h"
-#include "ui/hotkeychoice.h"
 #include "ui/icons.h"
 #include "ui/onboardingvalidation.h"
+#include "ui/settingswidgets.h"
 #include "ui/signinginview.h"
 #include "ui/syncchoices.h"
 
@@ -76,7 +76,6 @@ void setCaption(QLabel *icon, QLabel *caption, bool valid, const QString &validT
     caption->setText(valid ? validText : invalidText);
     caption->setProperty("valid", valid);
 }
-
 } // namespace
 
 OnboardingView::OnboardingView(AccountStore *store, Actions actions, QWidget *parent)
@@ -282,19 +281,8 @@ QWidget *OnboardingView::buildPreferences()
     });
     form->addRow(qtTrId("Auto-sync accounts and roles"), m_syncPicker);
 
-    m_hotkeyPicker = new QComboBox(page);
-    m_hotkeyPicker->setObjectName(QStringLiteral("hotkeyPicker"));
-    for (const HotKeyPreset &preset : hotKeyPresets()) {
-        m_hotkeyPicker->addItem(hotKeyChoiceText(preset), preset.id);
-    }
-    const QString storedHotKey = m_settings.string(key(settingskey::quickSearchHotkey))
-                                     .value_or(QLatin1String(defaultHotKeyPresetId));
-    m_hotkeyPicker->setCurrentIndex(m_hotkeyPicker->findData(hotKeyPreset(storedHotKey).id));
-    connect(m_hotkeyPicker, &QComboBox::activated, this, [this](int i) {
-        m_settings.setString(key(settingskey::quickSearchHotkey),
-                             m_hotkeyPicker->itemData(i).toString());
-        updateDone();
-    });
+    m_hotkeyPicker = settingsui::hotKeyPicker(
+        m_settings, [this] { updateDone(); }, page);
     form->addRow(qtTrId("Quick Search hotkey"), m_hotkeyPicker);
     layout->addLayout(form);
     layout->addWidget(secondary(qtTrId("Quick Search opens a launcher-style account switcher "

@@ -1,5 +1,10 @@
 #include "ui/settingswidgets.h"
 
+#include "quicksearch/hotkeypreset.h"
+#include "storage/settings.h"
+#include "ui/hotkeychoice.h"
+
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -39,6 +44,27 @@ void setMessage(QLabel *line, const QString &text)
 {
     line->setText(text);
     line->setVisible(!text.isEmpty());
+}
+
+QComboBox *hotKeyPicker(SettingsStore &settings, std::function<void()> chosen, QWidget *parent)
+{
+    auto *picker = new QComboBox(parent);
+    picker->setObjectName(QStringLiteral("hotkeyPicker"));
+    for (const HotKeyPreset &preset : hotKeyPresets()) {
+        picker->addItem(hotKeyChoiceText(preset), preset.id);
+    }
+    const QString stored = settings.string(key(settingskey::quickSearchHotkey))
+                               .value_or(QLatin1String(defaultHotKeyPresetId));
+    picker->setCurrentIndex(picker->findData(hotKeyPreset(stored).id));
+    QObject::connect(picker, &QComboBox::activated, picker,
+                     [&settings, picker, chosen = std::move(chosen)](int i) {
+                         settings.setString(key(settingskey::quickSearchHotkey),
+                                            picker->itemData(i).toString());
+                         if (chosen) {
+                             chosen();
+                         }
+                     });
+    return picker;
 }
 
 } // namespace tessera::settingsui

@@ -1,12 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QWidget;
 
 // Small building blocks shared by the settings pages.
+namespace tessera {
+class SettingsStore;
+}
+
 namespace tessera::settingsui {
 
 // A titled group whose content is laid out top to bottom.
@@ -20,5 +26,8 @@ inline constexpr auto errorColour = "#d70015";
 inline constexpr auto successColour = "#1e8e3e";
 // Sets the text of a messageLine and shows it, or hides it for an empty text.
 void setMessage(QLabel *line, const QString &text);
+// The Quick Search hotkey choices with the stored one selected; a choice is stored at once,
+// then `chosen` runs.
+QComboBox *hotKeyPicker(SettingsStore &settings, std::function<void()> chosen, QWidget *parent);
 
 } // namespace tessera::settingsui

@@ -1,5 +1,7 @@
 #include "storeharness.h"
 
+#include "support/testsupport.h"
+
 #include <QTest>
 
 namespace tessera::test {
@@ -65,12 +67,14 @@ ClientRegistration StoreHarness::registration(const QString &region, double expi
 
 void StoreHarness::storeToken(const SSOToken &token)
 {
-    Keychain(keychainStore.operations()).save(token, QLatin1String(keychainTokenAccount));
+    test::waitFor(
+        Keychain(keychainStore.operations()).save(token, QLatin1String(keychainTokenAccount)));
 }
 
 void StoreHarness::storeRegistration(const ClientRegistration &registration)
 {
-    Keychain(keychainStore.operations()).save(registration, QLatin1String(keychainClientAccount));
+    test::waitFor(Keychain(keychainStore.operations())
+                      .save(registration, QLatin1String(keychainClientAccount)));
 }
 
 void StoreHarness::storeSignIn(double tokenExpiresIn, bool withRefreshToken)
@@ -81,13 +85,14 @@ void StoreHarness::storeSignIn(double tokenExpiresIn, bool withRefreshToken)
 
 std::optional<SSOToken> StoreHarness::storedToken() const
 {
-    return Keychain(keychainStore.operations()).load<SSOToken>(QLatin1String(keychainTokenAccount));
+    return test::waitFor(
+        Keychain(keychainStore.operations()).load<SSOToken>(QLatin1String(keychainTokenAccount)));
 }
 
 std::optional<ClientRegistration> StoreHarness::storedRegistration() const
 {
-    return Keychain(keychainStore.operations())
-        .load<ClientRegistration>(QLatin1String(keychainClientAccount));
+    return test::waitFor(Keychain(keychainStore.operations())
+                             .load<ClientRegistration>(QLatin1String(keychainClientAccount)));
 }
 
 } // namespace tessera::test

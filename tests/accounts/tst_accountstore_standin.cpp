@@ -3,7 +3,7 @@
 // shared with botocore through the AWS CLI's token cache.
 #include "accounts/accountstore.h"
 #include "accounts/clisigninsharing.h"
-#include "aws/sockethttptransport.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/manualclock.h"
 #include "standin.h"
 #include "storage/inmemorykeychain.h"
@@ -114,9 +114,11 @@ private Q_SLOTS:
         QVERIFY(store.session().isSignedIn());
         QVERIFY(store.hasRefreshToken());
         const Keychain keychain(secrets.operations());
-        const auto signedInToken = keychain.load<SSOToken>(QLatin1String(keychainTokenAccount));
+        const auto signedInToken =
+            test::waitFor(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount)));
         QCOMPARE(signedInToken, store.token());
-        QVERIFY(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount)));
+        QVERIFY(
+            test::waitFor(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount))));
         QCOMPARE(store.accounts().size(), 9);
         QVERIFY(store.lastSync());
 
@@ -138,7 +140,8 @@ private Q_SLOTS:
         refreshClock->advance(15s);
         QVERIFY(test::processEventsUntil(
             [&] { return store.token() && store.token() != signedInToken; }, 30000));
-        const auto refreshed = keychain.load<SSOToken>(QLatin1String(keychainTokenAccount));
+        const auto refreshed =
+            test::waitFor(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount)));
         QCOMPARE(refreshed, store.token());
         QVERIFY(refreshed->accessToken != signedInToken->accessToken);
         QVERIFY(refreshed->refreshToken);

@@ -1,6 +1,7 @@
 // Starts the real binary on a headless X display in a private profile: the first run
 // shows onboarding, a second start leaves at once without a second instance, the
-// command-line actions reach the running instance, and SIGTERM ends it cleanly.
+// command-line actions reach the running instance, SIGTERM ends it cleanly, and the global
+// hotkey toggles Quick Search.
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -112,6 +113,60 @@ cat "$log"
         QVERIFY2(output.contains(QStringLiteral("exit: 0\n")), qPrintable(output));
         // Each request once: none was carried out by a second instance of its own.
         QVERIFY2(output.contains(QStringLiteral("requests carried out: 5\n")), qPrintable(output));
+    }
+
+    // The global hotkey of the real binary: Alt+Space shows Quick Search, again hides it.
+    void hotKeyTogglesQuickSearch()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name :
+             {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+            env.insert(QLatin1String(name), home.filePath(QString::fromLatin1(name).toLower()));
+        }
+        const QString settings = home.filePath(QStringLiteral("xdg_config_home/Tessera"));
+        QVERIFY(QDir().mkpath(settings));
+        QFile file(settings + QStringLiteral("/Tessera.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nonboardingComplete=true\n");
+        file.close();
+        const QString runtime = home.filePath(QStringLiteral("run"));
+        QVERIFY(QDir().mkpath(runtime));
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ExeOwner);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("disabled:"));
+        env.insert(QStringLiteral("TESSERA_BINARY"), QStringLiteral(TESSERA_BINARY));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("XCTestConfigurationFilePath"));
+
+        const QString script = QStringLiteral(R"sh(
+shown() { xdotool search --onlyvisible --name '^Quick Search$' | wc -l; }
+"$TESSERA_BINARY" & pid=$!
+for i in $(seq 1 300); do xwininfo -root -tree | grep -q '"Tessera"' && break; sleep 0.1; done
+echo "before: $(shown)"
+xdotool key alt+space
+for i in $(seq 1 100); do [ "$(shown)" -ge 1 ] && break; sleep 0.1; done
+echo "after the chord: $(shown)"
+xdotool key alt+space
+for i in $(seq 1 100); do [ "$(shown)" -eq 0 ] && break; sleep 0.1; done
+echo "after the second chord: $(shown)"
+kill -TERM $pid; wait $pid; echo "exit: $?"
+)sh");
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("xvfb-run"),
+                      {QStringLiteral("-a"), QStringLiteral("sh"), QStringLiteral("-c"), script});
+        QVERIFY2(process.waitForFinished(90000), "xvfb-run did not finish");
+        const QString output = QString::fromUtf8(process.readAll());
+        QVERIFY2(output.contains(QStringLiteral("before: 0\n")), qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("after the chord: 1\n")), qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("after the second chord: 0\n")),
+                 qPrintable(output));
+        QVERIFY2(output.contains(QStringLiteral("exit: 0\n")), qPrintable(output));
     }
 };
 

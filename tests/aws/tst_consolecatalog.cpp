@@ -30,6 +30,9 @@ QStringList names(const QList<ConsoleService> &services)
 
 const ConsoleService &service(const QString &name)
 {
+    if (name == consoleHome().name) {
+        return consoleHome();
+    }
     for (const auto &s : consoleServiceCatalog()) {
         if (s.name == name) {
             return s;
@@ -49,122 +52,17 @@ class ConsoleCatalogTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void serviceCatalogIsTheTable()
+    // The catalogues themselves are data; what matters is that every entry is usable.
+    void cataloguesAreUsable()
     {
-        using enum ConsoleServiceScope;
-        struct Row
-        {
-            const char *name;
-            const char *path;
-            ConsoleServiceScope scope;
-        };
-        const Row table[] = {
-            {"S3", "/s3/home", regional},
-            {"EC2", "/ec2/home", regional},
-            {"VPC", "/vpcconsole/home", regional},
-            {"RDS", "/rds/home", regional},
-            {"Lambda", "/lambda/home", regional},
-            {"IAM", "/iam/home", global},
-            {"CloudWatch", "/cloudwatch/home", regional},
-            {"CloudFormation", "/cloudformation/home", regional},
-            {"Route 53", "/route53/v2/home", global},
-            {"ECS", "/ecs/home", regional},
-            {"Systems Manager", "/systems-manager/home", regional},
-            {"Secrets Manager", "/secretsmanager/home", regional},
-            {"Billing & Cost", "/costmanagement/home", global},
-            {"DynamoDB", "/dynamodbv2/home", regional},
-            {"EKS", "/eks/home", regional},
-            {"ECR", "/ecr/home", regional},
-            {"Load Balancers", "/ec2/home#LoadBalancers:", regional},
-            {"API Gateway", "/apigateway/home", regional},
-            {"SQS", "/sqs/v3/home", regional},
-            {"SNS", "/sns/v3/home", regional},
-            {"EventBridge", "/events/home", regional},
-            {"Step Functions", "/states/home", regional},
-            {"CloudTrail", "/cloudtrail/home", regional},
-            {"CloudFront", "/cloudfront/v4/home", global},
-            {"KMS", "/kms/home", regional},
-            {"Certificate Manager", "/acm/home", regional},
-            {"EFS", "/efs/home", regional},
-            {"ElastiCache", "/elasticache/home", regional},
-            {"Athena", "/athena/home", regional},
-            {"Glue", "/glue/home", regional},
-            {"Redshift", "/redshiftv2/home", regional},
-            {"Backup", "/backup/home", regional},
-            {"Config", "/config/home", regional},
-            {"GuardDuty", "/guardduty/home", regional},
-            {"Security Hub", "/securityhub/home", regional},
-            {"WAF", "/wafv2-pro", regional},
-            {"SES", "/ses/home", regional},
-            {"Bedrock", "/bedrock/home", regional},
-            {"Organizations", "/organizations/v2/home", global},
-            {"IAM Identity Center", "/singlesignon/home", global},
-        };
-        const auto &catalog = consoleServiceCatalog();
-        QCOMPARE(catalog.size(), qsizetype(std::size(table)));
-        for (qsizetype i = 0; i < catalog.size(); ++i) {
-            const Row &row = table[i];
-            QCOMPARE(catalog[i].name, QString::fromUtf8(row.name));
-            QCOMPARE(catalog[i].destination, QStringLiteral("https://console.aws.amazon.com") +
-                                                 QString::fromUtf8(row.path));
-            QCOMPARE(catalog[i].scope, row.scope);
+        for (const auto &s : consoleServiceCatalog()) {
+            QVERIFY2(s.urlForRegion(QStringLiteral("eu-west-1")), qPrintable(s.name));
         }
-
-        QCOMPARE(consoleHome().name, QStringLiteral("Console Home"));
-        QCOMPARE(consoleHome().destination, QStringLiteral("https://console.aws.amazon.com/"));
-        QCOMPARE(consoleHome().scope, ConsoleServiceScope::regional);
         QVERIFY(!isCatalogServiceName(consoleHome().name));
-    }
-
-    void regionCatalogIsTheTable()
-    {
-        const std::pair<const char *, const char *> table[] = {
-            {"us-east-1", "US East (N. Virginia)"},
-            {"us-east-2", "US East (Ohio)"},
-            {"us-west-1", "US West (N. California)"},
-            {"us-west-2", "US West (Oregon)"},
-            {"af-south-1", "Africa (Cape Town)"},
-            {"ap-east-1", "Asia Pacific (Hong Kong)"},
-            {"ap-east-2", "Asia Pacific (Taipei)"},
-            {"ap-northeast-1", "Asia Pacific (Tokyo)"},
-            {"ap-northeast-2", "Asia Pacific (Seoul)"},
-            {"ap-northeast-3", "Asia Pacific (Osaka)"},
-            {"ap-south-1", "Asia Pacific (Mumbai)"},
-            {"ap-south-2", "Asia Pacific (Hyderabad)"},
-            {"ap-southeast-1", "Asia Pacific (Singapore)"},
-            {"ap-southeast-2", "Asia Pacific (Sydney)"},
-            {"ap-southeast-3", "Asia Pacific (Jakarta)"},
-            {"ap-southeast-4", "Asia Pacific (Melbourne)"},
-            {"ap-southeast-5", "Asia Pacific (Malaysia)"},
-            {"ap-southeast-6", "Asia Pacific (New Zealand)"},
-            {"ap-southeast-7", "Asia Pacific (Thailand)"},
-            {"ca-central-1", "Canada (Central)"},
-            {"ca-west-1", "Canada West (Calgary)"},
-            {"eu-central-1", "Europe (Frankfurt)"},
-            {"eu-central-2", "Europe (Zurich)"},
-            {"eu-north-1", "Europe (Stockholm)"},
-            {"eu-south-1", "Europe (Milan)"},
-            {"eu-south-2", "Europe (Spain)"},
-            {"eu-west-1", "Europe (Ireland)"},
-            {"eu-west-2", "Europe (London)"},
-            {"eu-west-3", "Europe (Paris)"},
-            {"il-central-1", "Israel (Tel Aviv)"},
-            {"me-central-1", "Middle East (UAE)"},
-            {"me-south-1", "Middle East (Bahrain)"},
-            {"mx-central-1", "Mexico (Central)"},
-            {"sa-east-1", "South America (Sao Paulo)"},
-        };
-        const auto &catalog = consoleRegionCatalog();
-        QCOMPARE(catalog.size(), qsizetype(std::size(table)));
-        for (qsizetype i = 0; i < catalog.size(); ++i) {
-            QCOMPARE(catalog[i].id, QString::fromUtf8(table[i].first));
-            QCOMPARE(catalog[i].name, QString::fromUtf8(table[i].second));
-            // Every catalogued id must be accepted where a region is typed.
-            QVERIFY2(isValidRegionId(catalog[i].id), qPrintable(catalog[i].id));
+        for (const auto &r : consoleRegionCatalog()) {
+            QVERIFY2(isValidRegionId(r.id), qPrintable(r.id));
         }
-        QCOMPARE(ids(usConsoleRegions()),
-                 QStringList({QStringLiteral("us-east-1"), QStringLiteral("us-east-2"),
-                              QStringLiteral("us-west-1"), QStringLiteral("us-west-2")}));
+        QCOMPARE(ids(usConsoleRegions()), words("us-east-1 us-east-2 us-west-1 us-west-2"));
     }
 
     void urlForRegion_data()
@@ -189,6 +87,10 @@ private Q_SLOTS:
             << "Lambda"
             << "xx-newplace-9"
             << "https://xx-newplace-9.console.aws.amazon.com/lambda/home";
+        QTest::newRow("console home is the root of the regional host")
+            << "Console Home"
+            << "sa-east-1"
+            << "https://sa-east-1.console.aws.amazon.com/";
         QTest::newRow("empty region gives no URL") << "S3"
                                                    << "" << QString();
         QTest::newRow("region that is no host name gives no URL") << "S3"
@@ -208,14 +110,6 @@ private Q_SLOTS:
             QVERIFY(url);
             QCOMPARE(url->toString(QUrl::FullyEncoded), expected);
         }
-    }
-
-    void consoleHomeIsTheRootOfTheRegionalHost()
-    {
-        const auto url = consoleHome().urlForRegion(QStringLiteral("sa-east-1"));
-        QVERIFY(url);
-        QCOMPARE(url->toString(QUrl::FullyEncoded),
-                 QStringLiteral("https://sa-east-1.console.aws.amazon.com/"));
     }
 
     void orderedServices()
@@ -348,6 +242,7 @@ private Q_SLOTS:
             << QStringLiteral("asia\u3000tok") << words("ap-northeast-1");
         QTest::newRow("no match") << "atlantis" << QStringList();
         QTest::newRow("all words must occur") << "europe tokyo" << QStringList();
+        QTest::newRow("blank query keeps every region") << " \t\n " << ids(consoleRegionCatalog());
     }
 
     void filterRegions()
@@ -355,14 +250,6 @@ private Q_SLOTS:
         QFETCH(QString, query);
         QFETCH(QStringList, expected);
         QCOMPARE(ids(filterConsoleRegions(query, consoleRegionCatalog())), expected);
-    }
-
-    void blankQueryKeepsEveryRegion()
-    {
-        const QList<ConsoleRegion> some = {consoleRegionCatalog().at(5),
-                                           consoleRegionCatalog().at(2)};
-        QCOMPARE(filterConsoleRegions(QStringLiteral(" \t\n "), some), some);
-        QCOMPARE(filterConsoleRegions(QString(), some), some);
     }
 };
 

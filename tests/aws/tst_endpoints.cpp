@@ -61,32 +61,6 @@ private Q_SLOTS:
             << "mars-north-1"
             << "https://oidc.mars-north-1.amazonaws.com"
             << "https://portal.sso.mars-north-1.amazonaws.com";
-        QTest::newRow("empty") << ""
-                               << "none"
-                               << "none";
-        QTest::newRow("upper case") << "EU-WEST-1"
-                                    << "none"
-                                    << "none";
-        QTest::newRow("dot") << "eu-west-1.evil.com"
-                             << "none"
-                             << "none";
-        QTest::newRow("slash") << "eu-west-1/x"
-                               << "none"
-                               << "none";
-        QTest::newRow("at sign") << "user@evil"
-                                 << "none"
-                                 << "none";
-        QTest::newRow("trailing space") << "eu-west-1 "
-                                        << "none"
-                                        << "none";
-        QTest::newRow("trailing hyphen") << "eu-west-"
-                                         << "none"
-                                         << "none";
-        QTest::newRow("non-ascii") << "eu-wëst-1"
-                                   << "none"
-                                   << "none";
-        QTest::newRow("too long") << QString(64, QLatin1Char('a')) << "none"
-                                  << "none";
         QTest::newRow("longest label")
             << QString(63, QLatin1Char('a'))
             << QStringLiteral("https://oidc.%1.amazonaws.com").arg(QString(63, QLatin1Char('a')))
@@ -101,6 +75,28 @@ private Q_SLOTS:
         QFETCH(QString, portal);
         QCOMPARE(endpointOf(IdentityService::oidc, region), oidc);
         QCOMPARE(endpointOf(IdentityService::portal, region), portal);
+    }
+
+    // A region becomes part of a host name, so anything but one DNS label is refused.
+    void unusableRegionsGiveNoEndpoint_data()
+    {
+        QTest::addColumn<QString>("region");
+        QTest::newRow("empty") << "";
+        QTest::newRow("upper case") << "EU-WEST-1";
+        QTest::newRow("dot") << "eu-west-1.evil.com";
+        QTest::newRow("slash") << "eu-west-1/x";
+        QTest::newRow("at sign") << "user@evil";
+        QTest::newRow("trailing space") << "eu-west-1 ";
+        QTest::newRow("trailing hyphen") << "eu-west-";
+        QTest::newRow("non-ascii") << "eu-wëst-1";
+        QTest::newRow("too long") << QString(64, QLatin1Char('a'));
+    }
+
+    void unusableRegionsGiveNoEndpoint()
+    {
+        QFETCH(QString, region);
+        QVERIFY(!serviceEndpoint(IdentityService::oidc, region));
+        QVERIFY(!serviceEndpoint(IdentityService::portal, region));
     }
 
     // The embedded table must agree with the partition data botocore ships.
@@ -144,17 +140,21 @@ private Q_SLOTS:
         QCOMPARE(endpointOf(IdentityService::portal, QStringLiteral("us-east-1")),
                  QStringLiteral("https://global.example:8443"));
         qputenv("AWS_ENDPOINT_URL_SSO_OIDC", "https://127.0.0.1:9001");
-        qputenv("AWS_ENDPOINT_URL_SSO", "https://127.0.0.1:9002/base/");
+        qputenv("AWS_ENDPOINT_URL_SSO", "https://127.0.0.1:9002/base");
         QCOMPARE(endpointOf(IdentityService::oidc, QStringLiteral("us-east-1")),
                  QStringLiteral("https://127.0.0.1:9001"));
         // The region no longer forms the host, so any region goes.
         QCOMPARE(endpointOf(IdentityService::portal, QString()),
-                 QStringLiteral("https://127.0.0.1:9002/base/"));
+                 QStringLiteral("https://127.0.0.1:9002/base"));
         QCOMPARE(endpointUrl(*serviceEndpoint(IdentityService::oidc, {}),
                              QStringLiteral("client/register"))
                      .toString(),
                  QStringLiteral("https://127.0.0.1:9001/client/register"));
         QCOMPARE(endpointUrl(*serviceEndpoint(IdentityService::portal, {}),
+                             QStringLiteral("assignment/roles"))
+                     .toString(),
+                 QStringLiteral("https://127.0.0.1:9002/base/assignment/roles"));
+        QCOMPARE(endpointUrl(QUrl(QStringLiteral("https://127.0.0.1:9002/base/")),
                              QStringLiteral("assignment/roles"))
                      .toString(),
                  QStringLiteral("https://127.0.0.1:9002/base/assignment/roles"));

@@ -1,6 +1,7 @@
 #include "foundation/error.h"
 #include "foundation/manualclock.h"
 #include "foundation/singleflight.h"
+#include "support/testsupport.h"
 
 #include <QTest>
 
@@ -153,6 +154,22 @@ private Q_SLOTS:
         auto caller = call(flight, immediate);
         QCOMPARE(caller.resultNow(), 3);
         QVERIFY(!flight.isRunning());
+    }
+
+    // A task handle is shared: every waiter on it receives the one result.
+    void everyWaiterOfAHandleReceivesTheValue()
+    {
+        ManualClock clock;
+        auto handle = startTask<QString>([&](CancellationToken t) -> QCoro::Task<QString> {
+            co_await clock.sleep(1s, t);
+            co_return QStringLiteral("token");
+        });
+        auto first = startTask<QString>([handle](CancellationToken) { return handle.result(); });
+        auto second = startTask<QString>([handle](CancellationToken) { return handle.result(); });
+        clock.advance(1s);
+        QCOMPARE(test::waitFor(first.result()), QStringLiteral("token"));
+        QCOMPARE(test::waitFor(second.result()), QStringLiteral("token"));
+        QCOMPARE(test::waitFor(handle.result()), QStringLiteral("token"));
     }
 };
 

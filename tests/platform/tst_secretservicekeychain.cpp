@@ -2,6 +2,7 @@
 #include "platform/secretstore.h"
 #include "privatesessionbus.h"
 #include "storage/keychain.h"
+#include "support/testsupport.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -9,6 +10,7 @@
 #include <QDBusReply>
 #include <QDirIterator>
 #include <QTest>
+#include <QTimer>
 
 using namespace tessera;
 
@@ -95,34 +97,41 @@ private Q_SLOTS:
     void primitivesAnswerTheStatuses()
     {
         const QVariantMap query = queryFor(QStringLiteral("primitives"));
-        QCOMPARE(m_operations.copyMatching(query).status, keychainStatusItemNotFound);
-        QCOMPARE(m_operations.update(query, withData({}, "x")), keychainStatusItemNotFound);
-        QCOMPARE(m_operations.remove(query), keychainStatusItemNotFound);
+        QCOMPARE(test::waitFor(m_operations.copyMatching(query)).status,
+                 keychainStatusItemNotFound);
+        QCOMPARE(test::waitFor(m_operations.update(query, withData({}, "x"))),
+                 keychainStatusItemNotFound);
+        QCOMPARE(test::waitFor(m_operations.remove(query)), keychainStatusItemNotFound);
 
         // Secrets are bytes, not text: NUL and invalid UTF-8 survive.
         const QByteArray first("first\0\xff\xfe", 8);
-        QCOMPARE(m_operations.add(withData(query, first)), keychainStatusSuccess);
-        KeychainCopyResult read = m_operations.copyMatching(query);
+        QCOMPARE(test::waitFor(m_operations.add(withData(query, first))), keychainStatusSuccess);
+        KeychainCopyResult read = test::waitFor(m_operations.copyMatching(query));
         QCOMPARE(read.status, keychainStatusSuccess);
         QVERIFY(read.result.has_value());
         QCOMPARE(read.result->toByteArray(), first);
 
-        QCOMPARE(m_operations.update(query, withData({}, "second")), keychainStatusSuccess);
-        QCOMPARE(m_operations.copyMatching(query).result->toByteArray(), QByteArray("second"));
+        QCOMPARE(test::waitFor(m_operations.update(query, withData({}, "second"))),
+                 keychainStatusSuccess);
+        QCOMPARE(test::waitFor(m_operations.copyMatching(query)).result->toByteArray(),
+                 QByteArray("second"));
 
         // The account is part of the identity; the service too.
-        QCOMPARE(m_operations.copyMatching(queryFor(QStringLiteral("other"))).status,
+        QCOMPARE(test::waitFor(m_operations.copyMatching(queryFor(QStringLiteral("other")))).status,
                  keychainStatusItemNotFound);
         QVariantMap otherService = query;
         otherService.insert(QLatin1String(keychainattr::service), QStringLiteral("NotTessera"));
-        QCOMPARE(m_operations.copyMatching(otherService).status, keychainStatusItemNotFound);
+        QCOMPARE(test::waitFor(m_operations.copyMatching(otherService)).status,
+                 keychainStatusItemNotFound);
 
-        QCOMPARE(m_operations.remove(query), keychainStatusSuccess);
-        QCOMPARE(m_operations.copyMatching(query).status, keychainStatusItemNotFound);
+        QCOMPARE(test::waitFor(m_operations.remove(query)), keychainStatusSuccess);
+        QCOMPARE(test::waitFor(m_operations.copyMatching(query)).status,
+                 keychainStatusItemNotFound);
 
         QVariantMap noAccount = query;
         noAccount.remove(QLatin1String(keychainattr::account));
-        QCOMPARE(m_operations.copyMatching(noAccount).status, secretServiceStatusInvalidQuery);
+        QCOMPARE(test::waitFor(m_operations.copyMatching(noAccount)).status,
+                 secretServiceStatusInvalidQuery);
     }
 
     void recordsRoundTripAndNothingLandsInFiles()
@@ -137,15 +146,19 @@ private Q_SLOTS:
             QStringLiteral("client-id"), QStringLiteral("client-secret-77c3-never-on-disk"),
             QDateTime::fromSecsSinceEpoch(1'900'000'000, Qt::UTC), QStringLiteral("eu-west-1")};
 
-        keychain.save(token, QLatin1String(keychainTokenAccount));
-        keychain.save(client, QLatin1String(keychainClientAccount));
-        QCOMPARE(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount)), token);
-        QCOMPARE(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount)), client);
+        test::waitFor(keychain.save(token, QLatin1String(keychainTokenAccount)));
+        test::waitFor(keychain.save(client, QLatin1String(keychainClientAccount)));
+        QCOMPARE(test::waitFor(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount))),
+                 token);
+        QCOMPARE(
+            test::waitFor(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount))),
+            client);
 
         // The second save updates the item in place.
         token.refreshToken.reset();
-        keychain.save(token, QLatin1String(keychainTokenAccount));
-        QCOMPARE(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount)), token);
+        test::waitFor(keychain.save(token, QLatin1String(keychainTokenAccount)));
+        QCOMPARE(test::waitFor(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount))),
+                 token);
 
         // The keyring file is encrypted; nothing else anywhere under HOME holds a secret.
         QVERIFY(!QFileInfo::exists(m_bus.homePath() + QStringLiteral("/data/Tessera/secrets")));
@@ -154,16 +167,18 @@ private Q_SLOTS:
             QCOMPARE(filesContaining(m_bus.homePath(), needle), QStringList());
         }
 
-        keychain.remove(QLatin1String(keychainTokenAccount));
-        keychain.remove(QLatin1String(keychainTokenAccount));
-        QCOMPARE(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount)), std::nullopt);
-        QVERIFY(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount)));
+        test::waitFor(keychain.remove(QLatin1String(keychainTokenAccount)));
+        test::waitFor(keychain.remove(QLatin1String(keychainTokenAccount)));
+        QCOMPARE(test::waitFor(keychain.load<SSOToken>(QLatin1String(keychainTokenAccount))),
+                 std::nullopt);
+        QVERIFY(
+            test::waitFor(keychain.load<ClientRegistration>(QLatin1String(keychainClientAccount))));
     }
 
     void aLockedKeyringIsAnErrorNotAMissingItem()
     {
         const Keychain keychain(m_operations);
-        keychain.saveData("kept", QStringLiteral("locked"));
+        test::waitFor(keychain.saveData("kept", QStringLiteral("locked")));
 
         QDBusMessage lock = QDBusMessage::createMethodCall(
             QLatin1String(secretServiceBusName), QStringLiteral("/org/freedesktop/secrets"),
@@ -173,14 +188,29 @@ private Q_SLOTS:
         const QDBusMessage locked = QDBusConnection::sessionBus().call(lock);
         QCOMPARE(locked.type(), QDBusMessage::ReplyMessage);
 
+        // The lookup waits for the keyring over the bus while the event loop runs on: with
+        // a blocking call the timer could not fire before the answer.
+        QTimer ticker;
+        int ticks = 0;
+        connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+        ticker.start(0);
+        QCoro::Task<KeychainCopyResult> waiting =
+            m_operations.copyMatching(queryFor(QStringLiteral("locked")));
+        QVERIFY(!waiting.isReady());
+        QCOMPARE(ticks, 0);
+        QCOMPARE(test::waitFor(std::move(waiting)).status, secretServiceStatusLocked);
+        QVERIFY2(ticks > 0, "the event loop stood still while the keyring answered");
+        ticker.stop();
+
         // Nobody can answer an unlock prompt on this bus.
         const KeychainCopyResult read =
-            m_operations.copyMatching(queryFor(QStringLiteral("locked")));
+            test::waitFor(m_operations.copyMatching(queryFor(QStringLiteral("locked"))));
         QCOMPARE(read.status, secretServiceStatusLocked);
-        QCOMPARE(m_operations.update(queryFor(QStringLiteral("locked")), withData({}, "new")),
+        QCOMPARE(test::waitFor(
+                     m_operations.update(queryFor(QStringLiteral("locked")), withData({}, "new"))),
                  secretServiceStatusLocked);
         try {
-            keychain.loadData(QStringLiteral("locked"));
+            test::waitFor(keychain.loadData(QStringLiteral("locked")));
             QFAIL("loading from a locked keyring succeeded");
         } catch (const KeychainError &error) {
             QCOMPARE(error.errorCase(), KeychainError::Case::operationFailed);
@@ -195,12 +225,12 @@ private Q_SLOTS:
     {
         m_bus.stopKeyring();
         const Keychain keychain(m_operations);
-        QCOMPARE(m_operations.copyMatching(queryFor(QStringLiteral("gone"))).status,
+        QCOMPARE(test::waitFor(m_operations.copyMatching(queryFor(QStringLiteral("gone")))).status,
                  secretServiceStatusUnavailable);
-        QCOMPARE(m_operations.add(withData(queryFor(QStringLiteral("gone")), "x")),
+        QCOMPARE(test::waitFor(m_operations.add(withData(queryFor(QStringLiteral("gone")), "x"))),
                  secretServiceStatusUnavailable);
         try {
-            keychain.saveData("x", QStringLiteral("gone"));
+            test::waitFor(keychain.saveData("x", QStringLiteral("gone")));
             QFAIL("saving without a keyring succeeded");
         } catch (const KeychainError &error) {
             QCOMPARE(error.description(),

@@ -3,6 +3,7 @@
 #include "platform/secretstore.h"
 #include "storage/filekeychain.h"
 #include "storage/keychain.h"
+#include "support/testsupport.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,8 +33,8 @@ private Q_SLOTS:
                  qPrintable(operations.storeDescription));
 
         const Keychain keychain(operations);
-        keychain.saveData("secret", QStringLiteral("token"));
-        QCOMPARE(keychain.loadData(QStringLiteral("token")), QByteArray("secret"));
+        test::waitFor(keychain.saveData("secret", QStringLiteral("token")));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("token"))), QByteArray("secret"));
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
     }
 
@@ -41,10 +42,11 @@ private Q_SLOTS:
     {
         const KeychainSecurityOperations operations = makeSecretServiceKeychainOperations();
         const QVariantMap query = Keychain::baseQuery(QStringLiteral("token"));
-        QCOMPARE(operations.copyMatching(query).status, secretServiceStatusUnavailable);
-        QCOMPARE(operations.remove(query), secretServiceStatusUnavailable);
+        QCOMPARE(test::waitFor(operations.copyMatching(query)).status,
+                 secretServiceStatusUnavailable);
+        QCOMPARE(test::waitFor(operations.remove(query)), secretServiceStatusUnavailable);
         try {
-            Keychain(operations).load<SSOToken>(QStringLiteral("token"));
+            test::waitFor(Keychain(operations).load<SSOToken>(QStringLiteral("token")));
             QFAIL("loading without a bus succeeded");
         } catch (const KeychainError &error) {
             QCOMPARE(error.description(),

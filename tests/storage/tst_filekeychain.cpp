@@ -1,6 +1,7 @@
 // The private file store used where no Secret Service exists.
 #include "storage/filekeychain.h"
 #include "storage/keychain.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,9 +41,9 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(folder)); // nothing is created before the first item
 
         const Keychain keychain(operations);
-        QCOMPARE(keychain.loadData(QStringLiteral("token")), std::nullopt);
-        keychain.saveData("one", QStringLiteral("token"));
-        keychain.saveData("two", QStringLiteral("client"));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("token"))), std::nullopt);
+        test::waitFor(keychain.saveData("one", QStringLiteral("token")));
+        test::waitFor(keychain.saveData("two", QStringLiteral("client")));
         QCOMPARE(modeOf(folder), ownerAll);
         const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
         QCOMPARE(files.size(), 2);
@@ -50,14 +51,14 @@ private Q_SLOTS:
             QCOMPARE(modeOf(folder + QLatin1Char('/') + file), ownerReadWrite);
         }
 
-        keychain.saveData("three", QStringLiteral("token"));
-        QCOMPARE(keychain.loadData(QStringLiteral("token")), QByteArray("three"));
-        QCOMPARE(keychain.loadData(QStringLiteral("client")), QByteArray("two"));
+        test::waitFor(keychain.saveData("three", QStringLiteral("token")));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("token"))), QByteArray("three"));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("client"))), QByteArray("two"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
-        keychain.remove(QStringLiteral("token"));
-        QCOMPARE(keychain.loadData(QStringLiteral("token")), std::nullopt);
-        QCOMPARE(operations.remove(Keychain::baseQuery(QStringLiteral("token"))),
+        test::waitFor(keychain.remove(QStringLiteral("token")));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("token"))), std::nullopt);
+        QCOMPARE(test::waitFor(operations.remove(Keychain::baseQuery(QStringLiteral("token")))),
                  keychainStatusItemNotFound);
     }
 
@@ -70,8 +71,9 @@ private Q_SLOTS:
         QVERIFY(::inotify_add_watch(events, QFile::encodeName(m_root.path()).constData(),
                                     IN_CREATE | IN_ATTRIB) >= 0);
         const mode_t umask = ::umask(0);
-        Keychain(makeFileKeychainOperations(m_root.path() + QStringLiteral("/private")))
-            .saveData("x", QStringLiteral("token"));
+        test::waitFor(
+            Keychain(makeFileKeychainOperations(m_root.path() + QStringLiteral("/private")))
+                .saveData("x", QStringLiteral("token")));
         ::umask(umask);
 
         QStringList seen;
@@ -94,7 +96,8 @@ private Q_SLOTS:
         const QString folder = m_root.path() + QStringLiteral("/loose");
         QVERIFY(QDir().mkpath(folder));
         QFile::setPermissions(folder, ownerAll | QFileDevice::ReadOther | QFileDevice::ExeOther);
-        Keychain(makeFileKeychainOperations(folder)).saveData("x", QStringLiteral("token"));
+        test::waitFor(
+            Keychain(makeFileKeychainOperations(folder)).saveData("x", QStringLiteral("token")));
         QCOMPARE(modeOf(folder), ownerAll);
     }
 
@@ -103,8 +106,9 @@ private Q_SLOTS:
         const QString base = m_root.path() + QStringLiteral("/escape");
         const QString folder = base + QStringLiteral("/inner/secrets");
         const Keychain keychain(makeFileKeychainOperations(folder));
-        keychain.saveData("x", QStringLiteral("../../escaped"));
-        QCOMPARE(keychain.loadData(QStringLiteral("../../escaped")), QByteArray("x"));
+        test::waitFor(keychain.saveData("x", QStringLiteral("../../escaped")));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("../../escaped"))),
+                 QByteArray("x"));
         QCOMPARE(QDir(base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList({QStringLiteral("inner")}));
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
@@ -114,19 +118,21 @@ private Q_SLOTS:
     {
         const QString folder = m_root.path() + QStringLiteral("/broken");
         const KeychainSecurityOperations operations = makeFileKeychainOperations(folder);
-        Keychain(operations).saveData("x", QStringLiteral("token"));
+        test::waitFor(Keychain(operations).saveData("x", QStringLiteral("token")));
         const QString item =
             folder + QLatin1Char('/') + QDir(folder).entryList(QDir::Files).constFirst();
         QVERIFY(QFile::remove(item));
         QVERIFY(QDir().mkpath(item)); // a directory where the item belongs
-        const auto answer = operations.copyMatching(Keychain::baseQuery(QStringLiteral("token")));
+        const auto answer =
+            test::waitFor(operations.copyMatching(Keychain::baseQuery(QStringLiteral("token"))));
         QCOMPARE(answer.status, fileKeychainIOFailure);
-        QCOMPARE(operations.update(Keychain::baseQuery(QStringLiteral("token")),
-                                   {{QStringLiteral("valueData"), QByteArray("y")}}),
+        QCOMPARE(test::waitFor(operations.update(Keychain::baseQuery(QStringLiteral("token")),
+                                                 {{QStringLiteral("valueData"), QByteArray("y")}})),
                  fileKeychainIOFailure);
         // The user is told which folder to look at.
+        const Keychain keychain(operations);
         try {
-            Keychain(operations).saveData("y", QStringLiteral("token"));
+            test::waitFor(keychain.saveData("y", QStringLiteral("token")));
             QFAIL("an unwritable item was saved");
         } catch (const KeychainError &error) {
             QVERIFY2(error.description().contains(folder), qPrintable(error.description()));

@@ -190,9 +190,9 @@ private Q_SLOTS:
         const QString secrets = folder() + QStringLiteral("/secrets");
         QTest::newRow("file-store secret")
             << secrets + QStringLiteral("/Tessera.token.secret") << FailingWrite([=] {
-                   return makeFileKeychainOperations(secrets).update(
+                   return test::waitFor(makeFileKeychainOperations(secrets).update(
                               Keychain::baseQuery(QStringLiteral("token")),
-                              {{QLatin1String(keychainattr::valueData), large.toUtf8()}}) ==
+                              {{QLatin1String(keychainattr::valueData), large.toUtf8()}})) ==
                           fileKeychainIOFailure;
                });
     }
