@@ -1,6 +1,7 @@
 #include "ui/desktopshell.h"
 
 #include "platform/popupplacement.h"
+#include "ui/desktopnotices.h"
 #include "ui/icons.h"
 #include "ui/menucontent.h"
 #include "ui/onboardingview.h"
@@ -69,6 +70,19 @@ private:
     std::function<bool()> m_mayHide;
 };
 
+// Without a notification service of the desktop's, messages go to the tray icon.
+class FallbackOnlyNotifier : public DesktopNotifier
+{
+public:
+    explicit FallbackOnlyNotifier(Fallback fallback)
+        : m_fallback(std::move(fallback))
+    {}
+    void notify(const QString &title, const QString &body) override { m_fallback(title, body); }
+
+private:
+    Fallback m_fallback;
+};
+
 QCoro::Task<void> syncIfAlive(QPointer<AccountStore> store)
 {
     if (store) {
@@ -104,6 +118,13 @@ void DesktopShell::start(bool showOnboardingAtLaunch)
 {
     // Closing the last window must not end a tray application.
     QApplication::setQuitOnLastWindowClosed(false);
+    DesktopNotifier::Fallback trayMessage = [this](const QString &title, const QString &text) {
+        showTrayMessage(title, text);
+    };
+    m_notifier = m_services.makeNotifier ? m_services.makeNotifier(std::move(trayMessage))
+                                         : std::make_unique<FallbackOnlyNotifier>(trayMessage);
+    new DesktopNotices(
+        m_store, m_notifier.get(), [this] { return panelIsInView(); }, this);
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_tray = new QSystemTrayIcon(symbolIcon(Symbol::cloud), this);
         m_trayMenu = new QMenu;
@@ -352,11 +373,19 @@ void DesktopShell::handleReopen()
     showPanel();
 }
 
-} // namespace tessera
-
-namespace tessera {
-
 void DesktopShell::showNotice(const QString &title, const QString &text)
+{
+    if (m_notifier) {
+        m_notifier->notify(title, text);
+    }
+}
+
+bool DesktopShell::panelIsInView() const
+{
+    return m_panel && m_panel->isVisible() && !m_panel->isMinimized();
+}
+
+void DesktopShell::showTrayMessage(const QString &title, const QString &text)
 {
     if (m_tray && QSystemTrayIcon::supportsMessages()) {
         m_tray->showMessage(title, text, QSystemTrayIcon::Warning);

@@ -7,6 +7,7 @@
 #include "ui/settingswidgets.h"
 #include "ui/syncchoices.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -34,6 +35,7 @@ GeneralSettingsPage::GeneralSettingsPage(AccountStore *store, std::function<void
     m_launchAtLogin = new LaunchAtLoginToggle(std::move(loginItem), startup);
     startup->layout()->addWidget(m_launchAtLogin);
     layout->addWidget(startup);
+    layout->addWidget(buildNotificationsSection());
     layout->addStretch(1);
 }
 
@@ -91,6 +93,22 @@ QWidget *GeneralSettingsPage::buildSyncSection()
     });
     form->addRow(qtTrId("Auto-sync accounts and roles"), m_syncPicker);
     qobject_cast<QVBoxLayout *>(box->layout())->addLayout(form);
+    return box;
+}
+
+QWidget *GeneralSettingsPage::buildNotificationsSection()
+{
+    QGroupBox *box = section(qtTrId("Notifications"), this);
+    auto *notify = new QCheckBox(qtTrId("Show desktop notifications"), box);
+    notify->setObjectName(QStringLiteral("desktopNotifications"));
+    notify->setChecked(m_settings.boolean(key(settingskey::desktopNotifications)));
+    connect(notify, &QCheckBox::toggled, this,
+            [this](bool on) { m_settings.setBool(key(settingskey::desktopNotifications), on); });
+    box->layout()->addWidget(notify);
+    box->layout()->addWidget(
+        caption(qtTrId("When the panel is closed: the session ended, a sync failed, or the AWS "
+                       "CLI profiles could not be updated."),
+                box));
     return box;
 }
 
