@@ -382,7 +382,9 @@ void DesktopShell::showNotice(const QString &title, const QString &text)
 
 bool DesktopShell::panelIsInView() const
 {
-    return m_panel && m_panel->isVisible() && !m_panel->isMinimized();
+    // A window without a tray stays open all the time; only the one the user works in
+    // shows its own messages.
+    return m_panel && m_panel->isVisible() && m_panel->isActiveWindow();
 }
 
 void DesktopShell::showTrayMessage(const QString &title, const QString &text)

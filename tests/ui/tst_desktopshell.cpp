@@ -1,12 +1,16 @@
-// Tessera on the desktop: always reachable without a tray, and a tray that says the state.
+// Tessera on the desktop: reachable without a tray, a tray that says the state, and
+// notifications for what happens while the panel is closed.
+#include "platform/desktopnotifier.h"
 #include "storage/settings.h"
 #include "support/accountstoretestaccess.h"
 #include "support/testsupport.h"
+#include "ui/desktopnotices.h"
 #include "ui/desktopshell.h"
 #include "ui/menucontent.h"
 #include "ui/traystatus.h"
 
 #include <QToolButton>
+#include <QWindow>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(tessera::TrayFacts)
@@ -31,6 +35,16 @@ void deliverDeletions()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
 }
+
+class FakeNotifier : public DesktopNotifier
+{
+public:
+    void notify(const QString &title, const QString &body) override
+    {
+        shown.append(title + QStringLiteral(": ") + body);
+    }
+    QStringList shown;
+};
 } // namespace
 
 class TestDesktopShell : public QObject
@@ -43,6 +57,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("action");
         QTest::newRow("role click") << QStringLiteral("role");
         QTest::newRow("gear, then closing settings") << QStringLiteral("gear");
+        QTest::newRow("the window's close button") << QStringLiteral("close");
     }
     void withoutATrayThePanelStaysReachable()
     {
@@ -62,7 +77,9 @@ private Q_SLOTS:
         QVERIFY(shell.panel()->isVisible());
 
         if (action == QLatin1String("close")) {
-            shell.panel()->close();
+            // As the window manager asks: to the window, which tells the widget.
+            QCloseEvent close;
+            QCoreApplication::sendEvent(shell.panel()->windowHandle(), &close);
         } else if (action == QLatin1String("role")) {
             shell.panel()->findChild<MenuContent *>()->openRole(account, account.roles.first());
             QCOMPARE(fixture.openedURLs.size(), 1);
@@ -119,6 +136,71 @@ private Q_SLOTS:
         const TrayStatus status = trayStatus(facts, QDateTime::fromSecsSinceEpoch(1'800'000'000));
         QCOMPARE(int(status.state), state);
         QCOMPARE(status.line, line);
+    }
+
+    // Each step changes the store as a sync or the session would; "error" sets a message.
+    void noticesWhileThePanelIsClosed_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("shown");
+        const QString failed = QStringLiteral("Sync failed: boom");
+        QTest::newRow("session ended") << "in out error"
+                                       << "Sign in to Tessera again: boom";
+        QTest::newRow("signed out by the user") << "in out"
+                                                << "";
+        QTest::newRow("sync failed after a success") << "synced in start error end" << failed;
+        QTest::newRow("failing again") << "synced in start error end start error end" << failed;
+        QTest::newRow("never succeeded") << "in start error end"
+                                         << "";
+        QTest::newRow("routine sync") << "synced in start listed end"
+                                      << "";
+        QTest::newRow("profiles not updated") << "in start listed error end"
+                                              << "AWS profiles not updated: boom";
+        QTest::newRow("panel open") << "open in out error"
+                                    << "";
+        QTest::newRow("turned off") << "off synced in start error end"
+                                    << "";
+    }
+    void noticesWhileThePanelIsClosed()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, shown);
+        test::ViewTestStore fixture;
+        AccountStore &store = *fixture.store;
+        registerTesseraDefaults(*fixture.settings);
+        FakeNotifier notifier;
+        bool panelOpen = false;
+        std::unique_ptr<DesktopNotices> notices;
+        const auto attach = [&] {
+            notices = std::make_unique<DesktopNotices>(&store, &notifier,
+                                                       [&panelOpen] { return panelOpen; });
+        };
+        attach();
+        int minutes = 0;
+        for (const QString &step : steps.split(QLatin1Char(' '))) {
+            if (step == QLatin1String("synced")) { // a success before this run
+                Access::setLastSync(store, fixture.clock->currentDateTime());
+                attach();
+            } else if (step == QLatin1String("in") || step == QLatin1String("out")) {
+                Access::setSession(store, step == QLatin1String("in")
+                                              ? AccountStoreSession::signedIn()
+                                              : AccountStoreSession::signedOut());
+            } else if (step == QLatin1String("start") || step == QLatin1String("end")) {
+                if (step == QLatin1String("start")) {
+                    store.setErrorMessage(std::nullopt);
+                }
+                Access::setSyncing(store, step == QLatin1String("start"));
+            } else if (step == QLatin1String("listed")) {
+                Access::setLastSync(store, fixture.clock->currentDateTime().addSecs(++minutes));
+            } else if (step == QLatin1String("error")) {
+                store.setErrorMessage(QStringLiteral("boom"));
+            } else if (step == QLatin1String("open")) {
+                panelOpen = true;
+            } else if (step == QLatin1String("off")) {
+                fixture.settings->setBool(key(settingskey::desktopNotifications), false);
+            }
+        }
+        QCOMPARE(notifier.shown.join(QLatin1Char('\n')), shown);
     }
 };
 
