@@ -96,6 +96,7 @@ MenuContent::MenuContent(AccountStore *store, Actions actions, QWidget *parent)
     m_consoleLinkFallback->setObjectName(QStringLiteral("consoleLinkFallback"));
     m_consoleLinkFallback->hide();
     layout->addWidget(m_consoleLinkFallback);
+    m_consoleErrorExpiry->setObjectName(QStringLiteral("consoleErrorExpiry"));
     m_consoleErrorExpiry->setSingleShot(true);
     m_consoleErrorExpiry->setInterval(consoleErrorLifetime);
     connect(m_consoleErrorExpiry, &QTimer::timeout, this, &MenuContent::dropConsoleError);

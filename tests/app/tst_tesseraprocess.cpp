@@ -201,14 +201,6 @@ private Q_SLOTS:
         QTest::newRow("version")
             << QByteArray() << QStringList{QStringLiteral("--version")} << 0
             << QStringLiteral("Tessera %1\n").arg(QLatin1String(TESSERA_VERSION));
-        QTest::newRow("console link")
-            << portal
-            << QStringList{QStringLiteral("--print-console-url"), QStringLiteral("111122223333"),
-                           QStringLiteral("Admin"), QStringLiteral("IAM")}
-            << 0
-            << QStringLiteral("https://corp.awsapps.com/start/#/console?account_id=111122223333&"
-                              "role_name=Admin&destination=https%3A%2F%2Fconsole.aws.amazon.com%2F"
-                              "iam%2Fhome\n");
         QTest::newRow("console link without a start URL")
             << QByteArray()
             << QStringList{QStringLiteral("--print-console-url"), QStringLiteral("1"),
