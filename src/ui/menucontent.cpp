@@ -39,6 +39,8 @@ QToolButton *headerButton(Symbol symbol, const QString &toolTip, const char *nam
     button->setObjectName(QLatin1String(name));
     button->setIcon(symbolIcon(symbol));
     button->setToolTip(toolTip);
+    // Only an icon shows; assistive technology reads the name.
+    button->setAccessibleName(toolTip);
     button->setAutoRaise(true);
     return button;
 }

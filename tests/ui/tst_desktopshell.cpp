@@ -6,6 +6,7 @@
 #include "support/testsupport.h"
 #include "ui/desktopnotices.h"
 #include "ui/desktopshell.h"
+#include "ui/icons.h"
 #include "ui/menucontent.h"
 #include "ui/traystatus.h"
 
@@ -136,6 +137,24 @@ private Q_SLOTS:
         const TrayStatus status = trayStatus(facts, QDateTime::fromSecsSinceEpoch(1'800'000'000));
         QCOMPARE(int(status.state), state);
         QCOMPARE(status.line, line);
+    }
+
+    // The bundled glyphs take the palette's text colour: light on a dark style.
+    void glyphsFollowThePalette()
+    {
+        QPalette dark = QGuiApplication::palette();
+        dark.setColor(QPalette::WindowText, Qt::white);
+        QGuiApplication::setPalette(dark);
+        const QImage glyph = symbolIcon(Symbol::folded).pixmap(32).toImage();
+        QGuiApplication::setPalette(QPalette());
+        int light = 0;
+        for (int y = 0; y < glyph.height(); ++y) {
+            for (int x = 0; x < glyph.width(); ++x) {
+                const QColor pixel = glyph.pixelColor(x, y);
+                light += pixel.alpha() > 128 && pixel.lightness() > 200 ? 1 : 0;
+            }
+        }
+        QVERIFY(light > 10);
     }
 
     // Each step changes the store as a sync or the session would; "error" sets a message.
