@@ -182,51 +182,34 @@ private Q_SLOTS:
     // Answered without a display (none is configured here) and without a running instance.
     void printsWithoutADisplay_data()
     {
-        QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("output");
-        const QByteArray portal("[General]\nstartUrl=https://corp.awsapps.com/start/\n"
-                                "ssoRegion=eu-central-1\n");
         QTest::newRow("version")
-            << QByteArray() << QStringList{QStringLiteral("--version")} << 0
+            << QStringList{QStringLiteral("--version")} << 0
             << QStringLiteral("Tessera %1\n").arg(QLatin1String(TESSERA_VERSION));
         QTest::newRow("console link without a start URL")
-            << QByteArray()
             << QStringList{QStringLiteral("--print-console-url"), QStringLiteral("1"),
                            QStringLiteral("R")}
             << 1 << QStringLiteral("tessera: Set your access portal URL in Settings first.\n");
         QTest::newRow("unknown option")
-            << QByteArray() << QStringList{QStringLiteral("--bogus")} << 2
-            << QStringLiteral("tessera: Unknown option 'bogus'.\n"
-                              "Try \"tessera --help\".\n");
+            << QStringList{QStringLiteral("--bogus")} << 2
+            << QStringLiteral("tessera: Unknown option 'bogus'.\nTry \"tessera --help\".\n");
     }
 
     void printsWithoutADisplay()
     {
-        QFETCH(QByteArray, settings);
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, output);
         QTemporaryDir home;
-        if (!settings.isEmpty()) {
-            QVERIFY(
-                writeBytes(home.path() + QStringLiteral("/config/Tessera/Tessera.conf"), settings));
-        }
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
-        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-            env.remove(QLatin1String(name));
-        }
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(TESSERA_BINARY), arguments);
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(QString::fromUtf8(process.readAll()), output);
-        QCOMPARE(process.exitCode(), exitCode);
+        TesseraProcess tessera(home.path(),
+                               {QStringLiteral("QT_QPA_PLATFORM="), QStringLiteral("DISPLAY="),
+                                QStringLiteral("WAYLAND_DISPLAY=")},
+                               arguments);
+        QVERIFY(tessera.process().waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(tessera.process().readAll()), output);
+        QCOMPARE(tessera.process().exitCode(), exitCode);
     }
 };
 
