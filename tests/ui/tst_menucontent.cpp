@@ -76,6 +76,32 @@ std::unique_ptr<MenuContent> makePanel(AccountStore &store, Recorder &recorder)
     return std::make_unique<MenuContent>(&store, std::move(actions));
 }
 
+// A signed-in panel over the demo accounts, with what it asked of its surroundings; with
+// `persistent`, the organization is kept in a file, as the menus' changes need.
+struct Harness
+{
+    explicit Harness(const Organization &organization = {}, bool persistent = false)
+        : fixture(persistent ? std::optional(organizationFile()) : std::nullopt)
+    {
+        Access::setSession(*fixture.store, AccountStoreSession::signedIn());
+        Access::setAccounts(*fixture.store, demoAccounts());
+        Access::setOrganization(*fixture.store, organization);
+        fixture.store->defaults().setString(QStringLiteral("startUrl"),
+                                            QStringLiteral("https://example.awsapps.com/start"));
+        panel = makePanel(*fixture.store, recorder);
+    }
+    static QString organizationFile()
+    {
+        static QTemporaryDir folder;
+        static int files = 0;
+        return folder.filePath(QStringLiteral("organization-%1.json").arg(++files));
+    }
+
+    test::ViewTestStore fixture;
+    Recorder recorder;
+    std::unique_ptr<MenuContent> panel;
+};
+
 AccountListView *listView(MenuContent &panel)
 {
     return panel.findChild<AccountListView *>(QStringLiteral("accountList"));
@@ -282,10 +308,6 @@ private Q_SLOTS:
 
     void sectionsOrderPinnedGroupsAndOther()
     {
-        test::ViewTestStore fixture;
-        AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
         Organization organization;
         // A pin of an account that is no longer listed is skipped; a pinned account that
         // is also in a group shows only under Pinned.
@@ -294,9 +316,8 @@ private Q_SLOTS:
         organization.groupNames = {QStringLiteral("Core"), QStringLiteral("Empty")};
         organization.accountGroups = {{QStringLiteral("333333333333"), QStringLiteral("Core")},
                                       {QStringLiteral("111111111111"), QStringLiteral("Core")}};
-        Access::setOrganization(store, organization);
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
+        Harness h(organization);
+        auto &[fixture, recorder, panel] = h;
 
         QCOMPARE(listEntries(*panel),
                  (strings({"section:pinned", "account:333333333333", "section:Core",
@@ -317,13 +338,10 @@ private Q_SLOTS:
 
     void foldingHidesRowsButKeepsHeaderAndCount()
     {
-        test::ViewTestStore fixture;
-        Access::setAccounts(*fixture.store, demoAccounts());
         Organization organization;
         organization.groupNames = {QStringLiteral("Empty")};
-        Access::setOrganization(*fixture.store, organization);
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
+        Harness h(organization);
+        auto &[fixture, recorder, panel] = h;
 
         QVERIFY(clickEntry(*panel, QStringLiteral("section:other")));
         QVERIFY(clickEntry(*panel, QStringLiteral("section:Empty")));
@@ -337,13 +355,10 @@ private Q_SLOTS:
 
     void searchShowsOneFlatList()
     {
-        test::ViewTestStore fixture;
-        Access::setAccounts(*fixture.store, demoAccounts());
         Organization organization;
         organization.pinnedAccountIds = {QStringLiteral("444444444444")};
-        Access::setOrganization(*fixture.store, organization);
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
+        Harness h(organization);
+        auto &[fixture, recorder, panel] = h;
         auto *field = panel->findChild<QLineEdit *>(QStringLiteral("searchField"));
         auto *clear = field->findChild<QAction *>(QStringLiteral("clearSearch"));
         QVERIFY(!clear->isVisible());
@@ -365,14 +380,9 @@ private Q_SLOTS:
 
     void openAccountListsRolesAndOpensTheConsole()
     {
-        test::ViewTestStore fixture;
+        Harness h;
+        auto &[fixture, recorder, panel] = h;
         AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
-        store.defaults().setString(QStringLiteral("startUrl"),
-                                   QStringLiteral("https://example.awsapps.com/start"));
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
 
         QVERIFY(clickEntry(*panel, QStringLiteral("account:111111111111")));
         QVERIFY(clickEntry(*panel, QStringLiteral("account:333333333333")));
@@ -415,13 +425,10 @@ private Q_SLOTS:
 
     void accountMenuOffersWhatFitsAndChangesTheOrganization()
     {
-        QTemporaryDir folder;
-        test::ViewTestStore fixture(folder.filePath(QStringLiteral("organization.json")));
+        Harness h({}, true);
+        auto &[fixture, recorder, panel] = h;
         AccountStore &store = *fixture.store;
-        Access::setAccounts(store, demoAccounts());
         store.createGroup(QStringLiteral("R&D"));
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
         const QString id = QStringLiteral("222222222222");
         const auto menuOf = [&panel](const QString &account) {
             return std::unique_ptr<QMenu>(panel->accountRow(account)->createAccountMenu(nullptr));
@@ -477,13 +484,10 @@ private Q_SLOTS:
     {
         QFETCH(QString, entryName);
         QFETCH(QString, firstAction);
-        test::ViewTestStore fixture;
-        Access::setAccounts(*fixture.store, demoAccounts());
         Organization organization;
         organization.groupNames = {QStringLiteral("Core")};
-        Access::setOrganization(*fixture.store, organization);
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
+        Harness h(organization);
+        auto &[fixture, recorder, panel] = h;
         panel->toggleExpanded(QStringLiteral("222222222222"));
 
         QVERIFY(clickEntry(*panel, entryName, {}, Qt::RightButton));
@@ -496,12 +500,10 @@ private Q_SLOTS:
 
     void aPinMovesOneRowAndASyncResetsOnce()
     {
-        test::ViewTestStore fixture;
+        Harness h;
+        auto &[fixture, recorder, panel] = h;
         AccountStore &store = *fixture.store;
-        Access::setAccounts(store, demoAccounts());
         store.togglePinnedAccount(QStringLiteral("444444444444"));
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
         const QString id = QStringLiteral("222222222222");
         panel->toggleExpanded(id);
         QAbstractItemModel *model = listView(*panel)->model();
@@ -525,14 +527,8 @@ private Q_SLOTS:
 
     void keyboardMovesThroughRowsAndActs()
     {
-        test::ViewTestStore fixture;
-        AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
-        store.defaults().setString(QStringLiteral("startUrl"),
-                                   QStringLiteral("https://example.awsapps.com/start"));
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
+        Harness h;
+        auto &[fixture, recorder, panel] = h;
         QVERIFY(showPanel(*panel));
         panel->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(panel.get()));
@@ -582,13 +578,9 @@ private Q_SLOTS:
 
     void newGroupSheetCreatesAndMovesOrCancels()
     {
-        QTemporaryDir folder;
-        test::ViewTestStore fixture(folder.filePath(QStringLiteral("organization.json")));
+        Harness h({}, true);
+        auto &[fixture, recorder, panel] = h;
         AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
         const QString id = QStringLiteral("444444444444");
         auto *name = panel->findChild<QLineEdit *>(QStringLiteral("newGroupName"));
 
