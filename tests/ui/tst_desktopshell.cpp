@@ -59,6 +59,8 @@ private Q_SLOTS:
         QTest::newRow("role click") << QStringLiteral("role");
         QTest::newRow("gear, then closing settings") << QStringLiteral("gear");
         QTest::newRow("the window's close button") << QStringLiteral("close");
+        // Quitting closes every window; that close must go through.
+        QTest::newRow("closed by Tessera") << QStringLiteral("quit");
     }
     void withoutATrayThePanelStaysReachable()
     {
@@ -77,6 +79,12 @@ private Q_SLOTS:
         QVERIFY(!shell.hasTrayIcon());
         QVERIFY(shell.panel()->isVisible());
 
+        if (action == QLatin1String("quit")) {
+            shell.panel()->close();
+            deliverDeletions();
+            QVERIFY(!shell.panel());
+            return;
+        }
         if (action == QLatin1String("close")) {
             // As the window manager asks: to the window, which tells the widget.
             QCloseEvent close;
