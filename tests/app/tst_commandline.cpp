@@ -77,9 +77,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected"); // the link, or the error
         const QString portal = QStringLiteral("https://corp.awsapps.com/start");
         const QString prefix = portal + QStringLiteral("/#/console?account_id=111122223333&");
-        QTest::newRow("no start URL")
-            << QString() << QStringList{QStringLiteral("111122223333"), QStringLiteral("Admin")}
-            << QStringLiteral("Set your access portal URL in Settings first.");
         // The account's own region from the organization, home page, "+" encoded.
         QTest::newRow("account region")
             << portal + QStringLiteral("/#x")
