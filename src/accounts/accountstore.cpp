@@ -219,11 +219,24 @@ std::optional<QUrl> AccountStore::consoleLink(const AWSAccount &account, const Q
                            *destination);
 }
 
+QString startURLMissingMessage()
+{
+    return QStringLiteral("Set your access portal URL in Settings first.");
+}
+
+void AccountStore::startURLSaved()
+{
+    if (m_errorMessage == startURLMissingMessage() &&
+        isUsableStartURL(normalizedStartURL(*m_options.settings))) {
+        setErrorMessage(std::nullopt);
+    }
+}
+
 bool AccountStore::openConsole(const AWSAccount &account, const QString &roleName,
-                               const std::optional<ConsoleService> &service)
+                               const std::optional<ConsoleService> &service, QUrl *unopenedLink)
 {
     if (!isUsableStartURL(normalizedStartURL(*m_options.settings))) {
-        setErrorMessage(QStringLiteral("Set your access portal URL in Settings first."));
+        setErrorMessage(startURLMissingMessage());
         return false;
     }
     const auto link = consoleLink(account, roleName, service);
@@ -235,6 +248,9 @@ bool AccountStore::openConsole(const AWSAccount &account, const QString &roleNam
     if (!m_options.openURL || !m_options.openURL(*link)) {
         //: Shown when the desktop refused to open the console link in a browser.
         setErrorMessage(qtTrId("Tessera could not open the AWS console link."));
+        if (unopenedLink) {
+            *unopenedLink = *link;
+        }
         return false;
     }
     return true;

@@ -115,8 +115,13 @@ public:
     std::optional<QUrl>
     consoleLink(const AWSAccount &account, const QString &roleName,
                 const std::optional<ConsoleService> &service = std::nullopt) const;
+    // When the browser cannot be opened, `unopenedLink` (if given) receives the link, so
+    // that it can be shown for the user to open or copy by hand.
     bool openConsole(const AWSAccount &account, const QString &roleName,
-                     const std::optional<ConsoleService> &service = std::nullopt);
+                     const std::optional<ConsoleService> &service = std::nullopt,
+                     QUrl *unopenedLink = nullptr);
+    // The start URL in the settings was saved: a complaint that it is missing is void.
+    void startURLSaved();
 
     // --- Organization ---
     void togglePinnedAccount(const QString &id) { m_organization->togglePinnedAccount(id); }
@@ -201,6 +206,9 @@ private:
     quint64 m_signInSerial = 0;
     bool m_tearingDown = false;
 };
+
+// The complaint shown while no usable access portal URL is set.
+QString startURLMissingMessage();
 
 // The console region for an account: its own choice in the organization, else the
 // default console region, else the sign-in region, skipping disabled regions.

@@ -8,8 +8,6 @@
 namespace tessera {
 
 namespace {
-const QString startURLMissingMessage =
-    QStringLiteral("Set your access portal URL in Settings first.");
 const QString invalidVerificationURLMessage =
     QStringLiteral("AWS returned an invalid verification URL.");
 const QString browserFailedMessage = QStringLiteral(
@@ -41,7 +39,7 @@ void AccountStore::signIn()
 
     const QString startUrl = normalizedStartURL(*m_options.settings);
     if (!parseHTTPSURL(startUrl)) {
-        setErrorMessage(startURLMissingMessage);
+        setErrorMessage(startURLMissingMessage());
         return;
     }
     const QString region = configuredSSORegion(*m_options.settings);

@@ -4,6 +4,7 @@
 #include "awsconfig/awsconfigmanager.h"
 #include "foundation/logging.h"
 #include "platform/clipboard.h"
+#include "platform/desktopnotifier.h"
 #include "platform/hotkeymanager.h"
 #include "platform/secretstore.h"
 #include "platform/systemresume.h"
@@ -159,6 +160,7 @@ void TesseraApp::buildUserInterface()
     };
     services.quit = [] { QCoreApplication::quit(); };
     services.cliSignInSharing = m_cliSignInSharing.get();
+    services.makeNotifier = makeDesktopNotifier;
     m_shell = std::make_unique<DesktopShell>(m_store.get(), std::move(services));
     m_shell->start(m_showOnboardingAtLaunch);
     // Until a settings window shows it, a failed registration is announced from the tray.

@@ -46,6 +46,9 @@ public:
     // only releases the current one. Throws HotKeyError; no chord is registered then.
     virtual QCoro::Task<void> registerChord(QKeyCombination chord) = 0;
     virtual bool isRegistered() const = 0;
+    // Whether a registration can be tried and released without the user noticing, to
+    // find which chords are free; a desktop that asks the user each time cannot.
+    virtual bool triesQuietly() const { return true; }
 
 Q_SIGNALS:
     void activated();

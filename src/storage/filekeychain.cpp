@@ -99,6 +99,12 @@ KeychainSecurityOperations makeFileKeychainOperations(const QString &folder)
         return QFile::remove(path) ? keychainStatusSuccess : fileKeychainIOFailure;
     };
     ops.storeDescription = QStringLiteral("a private file store in ") + folder;
+    ops.describeFailure = [folder](std::int32_t) -> QString {
+        return QStringLiteral("Tessera could not read or write its private file store in ") +
+               folder +
+               QStringLiteral(" (used because no Secret Service such as GNOME Keyring or "
+                              "KWallet is running)");
+    };
     return answeredAtOnce(std::move(ops));
 }
 

@@ -12,11 +12,13 @@ KeychainError::KeychainError(Case errorCase, std::int32_t status, QString descri
     , m_status(status)
 {}
 
-KeychainError KeychainError::operationFailed(std::int32_t status)
+KeychainError KeychainError::operationFailed(std::int32_t status, const QString &what)
 {
+    const QString failure =
+        what.isEmpty() ? QStringLiteral("Tessera could not access its secure store") : what;
     return KeychainError(Case::operationFailed, status,
-                         QStringLiteral("Tessera could not access Keychain (status ") +
-                             QString::number(status) + QStringLiteral(")."));
+                         failure + QStringLiteral(". (status ") + QString::number(status) +
+                             QStringLiteral(")"));
 }
 
 KeychainError KeychainError::encoding()
@@ -28,14 +30,16 @@ KeychainError KeychainError::encoding()
 
 KeychainError KeychainError::decoding()
 {
-    return KeychainError(Case::decoding, 0,
-                         QStringLiteral("Tessera could not read the saved sign-in from Keychain."));
+    return KeychainError(
+        Case::decoding, 0,
+        QStringLiteral("Tessera could not read the saved sign-in from its secure store."));
 }
 
 KeychainError KeychainError::invalidItem()
 {
-    return KeychainError(Case::invalidItem, 0,
-                         QStringLiteral("Tessera could not read the saved sign-in from Keychain."));
+    return KeychainError(
+        Case::invalidItem, 0,
+        QStringLiteral("Tessera could not read the saved sign-in from its secure store."));
 }
 
 bool KeychainError::operator==(const KeychainError &other) const
@@ -69,6 +73,7 @@ KeychainSecurityOperations answeredAtOnce(ImmediateKeychainOperations immediate)
         return answerAtOnce<std::int32_t>(remove, std::move(query));
     };
     operations.storeDescription = std::move(immediate.storeDescription);
+    operations.describeFailure = std::move(immediate.describeFailure);
     return operations;
 }
 
@@ -131,6 +136,13 @@ const KeychainSecurityOperations &Keychain::operations() const
     return m_shared->operations;
 }
 
+KeychainError Keychain::failure(const Shared &shared, std::int32_t status)
+{
+    return KeychainError::operationFailed(status, shared.operations.describeFailure
+                                                      ? shared.operations.describeFailure(status)
+                                                      : QString());
+}
+
 QVariantMap Keychain::baseQuery(const QString &account)
 {
     using namespace keychainattr;
@@ -175,7 +187,7 @@ QCoro::Task<std::optional<QByteArray>> Keychain::runLoad(std::shared_ptr<Shared>
     if (answer.status == keychainStatusItemNotFound) {
         co_return std::nullopt;
     }
-    throw KeychainError::operationFailed(answer.status);
+    throw failure(*shared, answer.status);
 }
 
 QCoro::Task<void> Keychain::runSave(std::shared_ptr<Shared> shared, QByteArray data,
@@ -193,7 +205,7 @@ QCoro::Task<void> Keychain::runSave(std::shared_ptr<Shared> shared, QByteArray d
         status = co_await shared->operations.add(attributes);
     }
     if (status != keychainStatusSuccess) {
-        throw KeychainError::operationFailed(status);
+        throw failure(*shared, status);
     }
 }
 
@@ -203,7 +215,7 @@ QCoro::Task<void> Keychain::runRemove(std::shared_ptr<Shared> shared, QString ac
     co_await turn.begin();
     const std::int32_t status = co_await shared->operations.remove(baseQuery(account));
     if (status != keychainStatusSuccess && status != keychainStatusItemNotFound) {
-        throw KeychainError::operationFailed(status);
+        throw failure(*shared, status);
     }
 }
 

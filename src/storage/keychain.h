@@ -54,6 +54,9 @@ struct KeychainSecurityOperations
     std::function<QCoro::Task<std::int32_t>(QVariantMap query)> remove;
     // Where the items live, for the user ("Secret Service", "a private file in …").
     QString storeDescription;
+    // What the user is told when an operation answers `status`: which store could not be
+    // reached and why, without the status, which the error adds.
+    std::function<QString(std::int32_t status)> describeFailure;
 };
 
 // The same four operations for a backend that answers at once (memory, local files).
@@ -64,6 +67,9 @@ struct ImmediateKeychainOperations
     std::function<std::int32_t(const QVariantMap &attributes)> add;
     std::function<std::int32_t(const QVariantMap &query)> remove;
     QString storeDescription;
+    // What the user is told when an operation answers `status`: which store could not be
+    // reached and why, without the status, which the error adds.
+    std::function<QString(std::int32_t status)> describeFailure;
 };
 
 // Wraps immediate operations in tasks that have completed when they are returned.
@@ -80,7 +86,8 @@ public:
         invalidItem
     };
 
-    static KeychainError operationFailed(std::int32_t status);
+    // `what` says which store failed and why; the status number is appended.
+    static KeychainError operationFailed(std::int32_t status, const QString &what = {});
     static KeychainError encoding();
     static KeychainError decoding();
     static KeychainError invalidItem();
@@ -137,6 +144,7 @@ public:
 private:
     struct Shared;
     class Turn;
+    static KeychainError failure(const Shared &shared, std::int32_t status);
     static QCoro::Task<std::optional<QByteArray>> runLoad(std::shared_ptr<Shared> shared,
                                                           QString account);
     static QCoro::Task<void> runSave(std::shared_ptr<Shared> shared, QByteArray data,

@@ -21,6 +21,7 @@ void registerTesseraDefaults(SettingsStore &settings)
         {key(awsProfileNameSeparator), QStringLiteral("hyphens")},
         {key(awsProfileNameCase), QStringLiteral("preserve")},
         {key(awsShareSignInWithCLI), true},
+        {key(desktopNotifications), true},
     });
 }
 

@@ -22,6 +22,7 @@ inline constexpr auto awsProfileAutoSync = "awsProfileAutoSync";
 inline constexpr auto awsProfileNameSeparator = "awsProfileNameSeparator";
 inline constexpr auto awsProfileNameCase = "awsProfileNameCase";
 inline constexpr auto awsShareSignInWithCLI = "awsShareSignInWithCLI";
+inline constexpr auto desktopNotifications = "desktopNotifications";
 inline constexpr auto onboardingComplete = "onboardingComplete";
 inline constexpr auto awsProfileNamingV2Migrated = "awsProfileNamingV2Migrated";
 } // namespace settingskey

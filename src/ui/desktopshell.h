@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accounts/accountstore.h"
+#include "platform/desktopnotifier.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,6 +10,7 @@
 #include <optional>
 
 class QSystemTrayIcon;
+class QAction;
 class QMenu;
 
 namespace tessera {
@@ -40,6 +42,9 @@ public:
         std::function<void()> quit;
         // Keeps the AWS CLI's sign-in current; handed to the settings window.
         CLISignInSharing *cliSignInSharing = nullptr;
+        // The desktop's notifications, given what shows a message when they fail; unset:
+        // the tray icon's messages alone.
+        std::function<std::unique_ptr<DesktopNotifier>(DesktopNotifier::Fallback)> makeNotifier;
     };
 
     DesktopShell(AccountStore *store, Services services, QObject *parent = nullptr);
@@ -63,20 +68,32 @@ public Q_SLOTS:
     void showSettings();
     // Someone started Tessera again: bring an open window forward, else the panel.
     void handleReopen();
-    // A message the user should see even with no window open: a notification from the
-    // tray icon (nothing without a tray).
+    // A message the user should see even with no window open: a desktop notification, or
+    // one from the tray icon where the desktop has no notification service.
     void showNotice(const QString &title, const QString &text);
 
 private:
     QWidget *createPanel(bool asPopup);
+    bool otherWindowIsOpen() const;
+    bool panelIsInView() const;
+    void showTrayMessage(const QString &title, const QString &text);
+    // Icon, tooltip and menu of the tray icon after a change of the store's state.
+    void updateTray();
+    void keepReachable();
 
     AccountStore *m_store;
     Services m_services;
     QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_trayMenu = nullptr;
+    QAction *m_stateAction = nullptr;
+    QAction *m_signInAction = nullptr;
+    QAction *m_signOutAction = nullptr;
+    QAction *m_syncAction = nullptr;
     QPointer<QWidget> m_panel;
     QPointer<QWidget> m_onboarding;
     QPointer<QWidget> m_settings;
+    std::unique_ptr<DesktopNotifier> m_notifier;
+    bool m_stopping = false;
 };
 
 } // namespace tessera

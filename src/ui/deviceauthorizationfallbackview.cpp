@@ -2,14 +2,18 @@
 
 #include <QFontDatabase>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace tessera {
 
 DeviceAuthorizationFallbackView::DeviceAuthorizationFallbackView(OpenURLFunction openURL,
-                                                                 QWidget *parent)
+                                                                 CopyTextFunction copyToClipboard,
+                                                                 QString linkTitle, QWidget *parent)
     : QWidget(parent)
     , m_openURL(std::move(openURL))
+    , m_copyToClipboard(std::move(copyToClipboard))
+    , m_linkTitle(std::move(linkTitle))
     , m_link(new QLabel(this))
     , m_address(new QLabel(this))
 {
@@ -29,17 +33,29 @@ DeviceAuthorizationFallbackView::DeviceAuthorizationFallbackView(OpenURLFunction
     m_address->setObjectName(QStringLiteral("verificationAddress"));
     m_address->setFont(mono);
     m_address->setWordWrap(true);
-    m_address->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_address->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     layout->addWidget(m_link);
     layout->addWidget(m_address);
+    if (m_copyToClipboard) {
+        auto *copy = new QPushButton(qtTrId("Copy Link"), this);
+        copy->setObjectName(QStringLiteral("copyLink"));
+        connect(copy, &QPushButton::clicked, this, [this, copy] {
+            const bool copied = m_url.isValid() && m_copyToClipboard(m_url.toString());
+            copy->setText(copied ? qtTrId("Copied") : qtTrId("Could not copy"));
+        });
+        layout->addWidget(copy, 0, Qt::AlignLeft);
+        m_copy = copy;
+    }
 }
 
 void DeviceAuthorizationFallbackView::setUrl(const QUrl &url)
 {
     m_url = url;
-    m_link->setText(QStringLiteral("<a href=\"open\">%1</a>")
-                        .arg(qtTrId("Open AWS verification page").toHtmlEscaped()));
+    m_link->setText(QStringLiteral("<a href=\"open\">%1</a>").arg(m_linkTitle.toHtmlEscaped()));
     m_address->setText(url.toString());
+    if (m_copy) {
+        m_copy->setText(qtTrId("Copy Link"));
+    }
 }
 
 } // namespace tessera

@@ -7,6 +7,7 @@
 #include "ui/settingswidgets.h"
 #include "ui/syncchoices.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -34,6 +35,7 @@ GeneralSettingsPage::GeneralSettingsPage(AccountStore *store, std::function<void
     m_launchAtLogin = new LaunchAtLoginToggle(std::move(loginItem), startup);
     startup->layout()->addWidget(m_launchAtLogin);
     layout->addWidget(startup);
+    layout->addWidget(buildNotificationsSection());
     layout->addStretch(1);
 }
 
@@ -94,6 +96,22 @@ QWidget *GeneralSettingsPage::buildSyncSection()
     return box;
 }
 
+QWidget *GeneralSettingsPage::buildNotificationsSection()
+{
+    QGroupBox *box = section(qtTrId("Notifications"), this);
+    auto *notify = new QCheckBox(qtTrId("Show desktop notifications"), box);
+    notify->setObjectName(QStringLiteral("desktopNotifications"));
+    notify->setChecked(m_settings.boolean(key(settingskey::desktopNotifications)));
+    connect(notify, &QCheckBox::toggled, this,
+            [this](bool on) { m_settings.setBool(key(settingskey::desktopNotifications), on); });
+    box->layout()->addWidget(notify);
+    box->layout()->addWidget(
+        caption(qtTrId("When the panel is closed: the session ended, a sync failed, or the AWS "
+                       "CLI profiles could not be updated."),
+                box));
+    return box;
+}
+
 QWidget *GeneralSettingsPage::buildQuickSearchSection()
 {
     QGroupBox *box = section(qtTrId("Quick Search"), this);
@@ -111,8 +129,8 @@ QWidget *GeneralSettingsPage::buildQuickSearchSection()
     m_hotKeyError = messageLine("hotKeyError", errorColour, box);
     box->layout()->addWidget(m_hotKeyError);
     box->layout()->addWidget(
-        caption(qtTrId("Opens a Spotlight-style account search from anywhere. Type to filter, "
-                       "↑↓ to navigate, ↩ to open the console."),
+        caption(qtTrId("Opens a launcher-style account search from anywhere. Type to filter, "
+                       "↑↓ to navigate, Enter to open the console."),
                 box));
     return box;
 }

@@ -45,6 +45,7 @@ private:
     QWidget *buildPortalSection();
     QWidget *buildSyncSection();
     QWidget *buildQuickSearchSection();
+    QWidget *buildNotificationsSection();
     void showProblem(QLabel *label, const std::optional<QString> &problem);
 
     AccountStore *m_store;

@@ -1,6 +1,11 @@
 #include "ui/icons.h"
 
+#include <QFile>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPalette>
 #include <QString>
+#include <QSvgRenderer>
 
 static void initTesseraIconResources()
 {
@@ -21,6 +26,12 @@ SymbolSource sourceOf(Symbol symbol)
     switch (symbol) {
     case Symbol::cloud:
         return {nullptr, "cloud"};
+    case Symbol::cloudSignedOut:
+        return {nullptr, "cloud-signed-out"};
+    case Symbol::cloudSigningIn:
+        return {nullptr, "cloud-signing-in"};
+    case Symbol::cloudError:
+        return {nullptr, "cloud-error"};
     case Symbol::sync:
         return {"view-refresh", "refresh"};
     case Symbol::settings:
@@ -58,6 +69,33 @@ SymbolSource sourceOf(Symbol symbol)
     }
     return {nullptr, "cloud"};
 }
+// The grey the bundled one-colour glyphs are drawn in.
+constexpr auto glyphGrey = "#5f6368";
+
+// A bundled glyph in the colour of the current palette's text, so that it stays visible
+// under a dark style; coloured symbols stay as drawn.
+QIcon bundledIcon(const QString &path)
+{
+    QFile file(path);
+    QByteArray svg = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (!svg.contains(glyphGrey)) {
+        return QIcon(path);
+    }
+    const QColor text = QGuiApplication::palette().color(QPalette::WindowText);
+    svg.replace(glyphGrey, text.name().toLatin1());
+    QSvgRenderer renderer(svg);
+    QIcon icon;
+    // Enough sizes for the panel, menus and a scale of 2.
+    for (const int size : {16, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
 } // namespace
 
 QIcon symbolIcon(Symbol symbol)
@@ -69,12 +107,12 @@ QIcon symbolIcon(Symbol symbol)
     Q_UNUSED(resourcesLoaded);
 
     const SymbolSource source = sourceOf(symbol);
-    const QIcon bundled(
-        QStringLiteral(":/tessera/icons/%1.svg").arg(QLatin1String(source.bundledFile)));
-    if (!source.themeName) {
-        return bundled;
+    const QString bundled =
+        QStringLiteral(":/tessera/icons/%1.svg").arg(QLatin1String(source.bundledFile));
+    if (source.themeName && QIcon::hasThemeIcon(QLatin1String(source.themeName))) {
+        return QIcon::fromTheme(QLatin1String(source.themeName));
     }
-    return QIcon::fromTheme(QLatin1String(source.themeName), bundled);
+    return bundledIcon(bundled);
 }
 
 } // namespace tessera

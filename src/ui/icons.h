@@ -7,6 +7,9 @@ namespace tessera {
 enum class Symbol
 {
     cloud,
+    cloudSignedOut,
+    cloudSigningIn,
+    cloudError,
     sync,
     settings,
     moreActions,
@@ -27,7 +30,7 @@ enum class Symbol
 };
 
 // The icon theme's icon where the theme has one, otherwise the bundled drawing. The
-// tray cloud and the orange pin are always the bundled ones: they are Tessera's own marks.
+// tray clouds and the orange pin are always the bundled ones: they are Tessera's own marks.
 QIcon symbolIcon(Symbol symbol);
 
 } // namespace tessera

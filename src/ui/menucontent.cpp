@@ -3,6 +3,9 @@
 #include "ui/accountlistdelegate.h"
 #include "ui/accountlistmodel.h"
 #include "ui/accountlistview.h"
+#include "ui/busyindicator.h"
+#include "ui/deviceauthorizationfallbackview.h"
+#include "ui/elidinglabel.h"
 #include "ui/icons.h"
 #include "ui/relativetime.h"
 #include "ui/signinginview.h"
@@ -15,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
@@ -29,6 +31,7 @@ constexpr int panelWidth = 380;
 constexpr int listHeight = 420;
 constexpr auto settingsDelay = std::chrono::milliseconds(100);
 constexpr auto statusRefreshInterval = std::chrono::seconds(30);
+constexpr auto consoleErrorLifetime = std::chrono::seconds(30);
 
 QToolButton *headerButton(Symbol symbol, const QString &toolTip, const char *name, QWidget *parent)
 {
@@ -36,6 +39,8 @@ QToolButton *headerButton(Symbol symbol, const QString &toolTip, const char *nam
     button->setObjectName(QLatin1String(name));
     button->setIcon(symbolIcon(symbol));
     button->setToolTip(toolTip);
+    // Only an icon shows; assistive technology reads the name.
+    button->setAccessibleName(toolTip);
     button->setAutoRaise(true);
     return button;
 }
@@ -68,6 +73,7 @@ MenuContent::MenuContent(AccountStore *store, Actions actions, QWidget *parent)
     , m_store(store)
     , m_actions(std::move(actions))
     , m_statusTimer(new QTimer(this))
+    , m_consoleErrorExpiry(new QTimer(this))
 {
     setObjectName(QStringLiteral("menuContent"));
     setFixedWidth(panelWidth);
@@ -76,10 +82,9 @@ MenuContent::MenuContent(AccountStore *store, Actions actions, QWidget *parent)
     layout->setSpacing(6);
     buildHeader(layout);
 
-    m_statusLine = new QLabel(this);
+    m_statusLine = new ElidingLabel(this);
     m_statusLine->setObjectName(QStringLiteral("statusLine"));
     m_statusLine->setForegroundRole(QPalette::PlaceholderText);
-    m_statusLine->setWordWrap(true);
     layout->addWidget(m_statusLine);
 
     m_errorLine = wrappedLabel(QString(), this);
@@ -88,9 +93,20 @@ MenuContent::MenuContent(AccountStore *store, Actions actions, QWidget *parent)
     m_errorLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_errorLine);
 
+    m_consoleLinkFallback = new DeviceAuthorizationFallbackView(
+        m_actions.openURL, m_actions.copyToClipboard, qtTrId("Open AWS console"), this);
+    m_consoleLinkFallback->setObjectName(QStringLiteral("consoleLinkFallback"));
+    m_consoleLinkFallback->hide();
+    layout->addWidget(m_consoleLinkFallback);
+    m_consoleErrorExpiry->setObjectName(QStringLiteral("consoleErrorExpiry"));
+    m_consoleErrorExpiry->setSingleShot(true);
+    m_consoleErrorExpiry->setInterval(consoleErrorLifetime);
+    connect(m_consoleErrorExpiry, &QTimer::timeout, this, &MenuContent::dropConsoleError);
+
     m_pages = new QStackedWidget(this);
     m_signedOutPage = buildSignedOutPage();
-    m_signingInPage = new SigningInView(m_store, m_actions.openURL, this);
+    m_signingInPage =
+        new SigningInView(m_store, m_actions.openURL, m_actions.copyToClipboard, this);
     m_accountsPage = buildAccountsPage();
     m_newGroupSheet = buildNewGroupSheet();
     for (QWidget *page : {m_signedOutPage, static_cast<QWidget *>(m_signingInPage), m_accountsPage,
@@ -129,11 +145,8 @@ void MenuContent::buildHeader(QVBoxLayout *layout)
     header->addWidget(title);
     header->addStretch(1);
 
-    m_syncProgress = new QProgressBar(this);
+    m_syncProgress = new BusyIndicator(this);
     m_syncProgress->setObjectName(QStringLiteral("syncProgress"));
-    m_syncProgress->setRange(0, 0);
-    m_syncProgress->setTextVisible(false);
-    m_syncProgress->setFixedSize(22, 8);
     header->addWidget(m_syncProgress);
 
     m_syncButton =
@@ -349,6 +362,12 @@ void MenuContent::updateState()
     const QString error = m_store->errorMessageOrEmpty();
     m_errorLine->setText(error);
     m_errorLine->setVisible(!error.isEmpty());
+    if (error != m_consoleError) {
+        // The console link failure was replaced or cleared by something newer.
+        m_consoleError.clear();
+        m_consoleErrorExpiry->stop();
+        m_consoleLinkFallback->hide();
+    }
 
     QWidget *page = m_accountsPage;
     if (m_newGroupAccountId) {
@@ -453,8 +472,27 @@ void MenuContent::createNewGroup()
 void MenuContent::openRole(const AWSAccount &account, const QString &role,
                            const std::optional<ConsoleService> &service)
 {
-    if (m_store->openConsole(account, role, service) && m_actions.dismiss) {
-        m_actions.dismiss();
+    QUrl unopened;
+    if (m_store->openConsole(account, role, service, &unopened)) {
+        if (m_actions.dismiss) {
+            m_actions.dismiss();
+        }
+        return;
+    }
+    // The complaint is about this click; it goes away after a while or with the next
+    // change of the store's message.
+    m_consoleError = m_store->errorMessageOrEmpty();
+    m_consoleErrorExpiry->start();
+    if (!unopened.isEmpty()) {
+        m_consoleLinkFallback->setUrl(unopened);
+        m_consoleLinkFallback->show();
+    }
+}
+
+void MenuContent::dropConsoleError()
+{
+    if (!m_consoleError.isEmpty() && m_store->errorMessageOrEmpty() == m_consoleError) {
+        m_store->setErrorMessage(std::nullopt);
     }
 }
 

@@ -12,7 +12,6 @@
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QProgressBar;
 class QStackedWidget;
 class QToolButton;
 class QVBoxLayout;
@@ -24,6 +23,9 @@ class QModelIndex;
 namespace tessera {
 
 class SigningInView;
+class BusyIndicator;
+class ElidingLabel;
+class DeviceAuthorizationFallbackView;
 class AccountListModel;
 class AccountListView;
 
@@ -99,6 +101,7 @@ private:
     void showContextMenu(const QPoint &position);
     AccountRow rowFor(const AWSAccount &account);
     void escape();
+    void dropConsoleError();
 
     AccountStore *m_store;
     Actions m_actions;
@@ -109,10 +112,10 @@ private:
     std::optional<QString> m_newGroupAccountId;
 
     QToolButton *m_syncButton = nullptr;
-    QProgressBar *m_syncProgress = nullptr;
+    BusyIndicator *m_syncProgress = nullptr;
     QMenu *m_moreMenu = nullptr;
     QAction *m_signOutAction = nullptr;
-    QLabel *m_statusLine = nullptr;
+    ElidingLabel *m_statusLine = nullptr;
     QLabel *m_errorLine = nullptr;
     QStackedWidget *m_pages = nullptr;
     QWidget *m_signedOutPage = nullptr;
@@ -130,6 +133,10 @@ private:
     QLabel *m_noResults = nullptr;
     QLineEdit *m_newGroupName = nullptr;
     QTimer *m_statusTimer = nullptr;
+    // A failed console click's message, its expiry, and the link to open or copy by hand.
+    QString m_consoleError;
+    QTimer *m_consoleErrorExpiry = nullptr;
+    DeviceAuthorizationFallbackView *m_consoleLinkFallback = nullptr;
     // Built when the account list or the groups change, used by every keystroke.
     AccountSearchIndex m_searchIndex;
 };

@@ -139,9 +139,10 @@ QWidget *OnboardingView::buildWelcome()
     layout->addStretch(1);
     layout->addWidget(cloudMark(page));
     layout->addWidget(title(qtTrId("Welcome to Tessera"), page));
-    auto *text = paragraph(qtTrId("Every AWS account, one click from your menu bar.\nLet's get you "
-                                  "set up — it takes about a minute."),
-                           page);
+    auto *text =
+        paragraph(qtTrId("Every AWS account, one click from your system tray.\nLet's get you "
+                         "set up — it takes about a minute."),
+                  page);
     text->setAlignment(Qt::AlignCenter);
     layout->addWidget(text);
     layout->addStretch(1);
@@ -188,6 +189,14 @@ QWidget *OnboardingView::buildPortal()
         m_settings.setString(key(settingskey::ssoRegion), text);
         updateValidation();
     });
+    // OnboardingView is a plain window, not a dialog: Return reaches no default button.
+    for (QLineEdit *field : {m_startUrl, m_region}) {
+        connect(field, &QLineEdit::returnPressed, this, [this] {
+            if (m_continue->isEnabled()) {
+                goOn();
+            }
+        });
+    }
     return page;
 }
 
@@ -215,12 +224,12 @@ QWidget *OnboardingView::buildSignIn()
     m_signInError->setAlignment(Qt::AlignCenter);
     signedOut->addWidget(m_signInError);
     auto *later =
-        secondary(qtTrId("You can also do this later from the menu bar."), m_signedOutBox);
+        secondary(qtTrId("You can also do this later from the Tessera panel."), m_signedOutBox);
     later->setAlignment(Qt::AlignCenter);
     signedOut->addWidget(later);
     layout->addWidget(m_signedOutBox);
 
-    m_signingIn = new SigningInView(m_store, m_actions.openURL, page);
+    m_signingIn = new SigningInView(m_store, m_actions.openURL, m_actions.copyToClipboard, page);
     layout->addWidget(m_signingIn);
 
     m_signedInBox = new QWidget(page);
@@ -249,7 +258,7 @@ QWidget *OnboardingView::buildPreferences()
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(title(qtTrId("Preferences"), page, 1.3));
     layout->addWidget(secondary(
-        qtTrId("All of these can be changed anytime from the gear icon in the menu bar panel."),
+        qtTrId("All of these can be changed anytime from the gear icon in the Tessera panel."),
         page));
     layout->addSpacing(10);
     auto *form = new QFormLayout;
@@ -276,7 +285,7 @@ QWidget *OnboardingView::buildPreferences()
         m_settings, [this] { updateDone(); }, page);
     form->addRow(qtTrId("Quick Search hotkey"), m_hotkeyPicker);
     layout->addLayout(form);
-    layout->addWidget(secondary(qtTrId("Quick Search opens a Spotlight-style account switcher "
+    layout->addWidget(secondary(qtTrId("Quick Search opens a launcher-style account switcher "
                                        "from anywhere — no mouse needed."),
                                 page));
     layout->addStretch(1);
@@ -291,7 +300,12 @@ QWidget *OnboardingView::buildDone()
     layout->addWidget(cloudMark(page));
     layout->addWidget(title(qtTrId("You're all set"), page));
     auto *where = paragraph(
-        qtTrId("Tessera lives in your menu bar — click the cloud to browse accounts."), page);
+        m_actions.hasTray
+            ? qtTrId("Tessera lives in your system tray — click the cloud to browse accounts.")
+            : qtTrId("Your desktop has no system tray, so Tessera keeps its accounts window "
+                     "open — close it to minimise it."),
+        page);
+    where->setObjectName(QStringLiteral("whereLine"));
     where->setAlignment(Qt::AlignCenter);
     layout->addWidget(where);
     m_hotkeyLine = paragraph(QString(), page);
@@ -326,6 +340,7 @@ void OnboardingView::goOn()
         const QString normalized = normalizeStartURL(m_startUrl->text());
         m_settings.setString(key(settingskey::startUrl), normalized);
         m_startUrl->setText(normalized);
+        m_store->startURLSaved();
     }
     setStep(Step(int(m_step) + 1));
 }
@@ -390,7 +405,7 @@ void OnboardingView::updateDone()
         hotKeyPreset(m_settings.string(key(settingskey::quickSearchHotkey)).value_or(QString()));
     m_hotkeyLine->setVisible(!preset.isOff());
     m_hotkeyLine->setText(qtTrId("Or press ") +
-                          QStringLiteral("%1 (%2)").arg(preset.label, preset.nativeChordText()) +
+                          QStringLiteral("%1 (%2)").arg(preset.nativeChordText(), preset.label) +
                           qtTrId(" for Quick Search."));
 }
 

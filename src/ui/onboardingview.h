@@ -37,6 +37,10 @@ public:
         // Applies the stored Quick Search hotkey.
         std::function<void()> applyHotKey;
         OpenURLFunction openURL;
+        // Writes plain text to the clipboard; false when the clipboard refused it.
+        std::function<bool(const QString &)> copyToClipboard;
+        // Whether Tessera shows a tray icon; without one the panel is an ordinary window.
+        bool hasTray = true;
     };
 
     OnboardingView(AccountStore *store, Actions actions, QWidget *parent = nullptr);

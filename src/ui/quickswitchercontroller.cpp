@@ -150,9 +150,15 @@ void QuickSwitcherController::hide()
     }
 }
 
-QString QuickSwitcherController::hotKeyFailureMessage(const QString &reason)
+QString QuickSwitcherController::hotKeyFailureMessage(const QString &reason,
+                                                      const QStringList &freeChords)
 {
-    return reason + QLatin1Char(' ') +
+    QString alternatives;
+    if (!freeChords.isEmpty()) {
+        alternatives = qtTrId("These are free: %1.").arg(freeChords.join(QStringLiteral(", "))) +
+                       QLatin1Char(' ');
+    }
+    return reason + QLatin1Char(' ') + alternatives +
            qtTrId("You can instead bind the command \u201Ctessera --quick-search\u201D to a "
                   "shortcut in your desktop's keyboard settings.");
 }
@@ -163,6 +169,36 @@ void QuickSwitcherController::setHotKeyErrorMessage(std::optional<QString> messa
         m_hotKeyErrorMessage = std::move(message);
         Q_EMIT hotKeyErrorMessageChanged();
     }
+}
+
+QCoro::Task<QStringList>
+QuickSwitcherController::freeAlternatives(QPointer<HotKeyManager> manager, QKeyCombination taken,
+                                          std::function<bool()> stillWanted)
+{
+    // Nothing is registered after a failure, so each preset can be tried and released.
+    QStringList free;
+    for (const HotKeyPreset &preset : hotKeyPresets()) {
+        if (preset.isOff() || preset.chord.isEmpty() || preset.chord[0] == taken) {
+            continue;
+        }
+        if (!manager || !stillWanted()) {
+            co_return free;
+        }
+        try {
+            co_await manager->registerChord(preset.chord[0]);
+            free.append(preset.nativeChordText());
+        } catch (const HotKeyError &) {
+            // Taken as well.
+        }
+    }
+    if (manager && stillWanted()) {
+        try {
+            co_await manager->registerChord(QKeyCombination());
+        } catch (const HotKeyError &error) {
+            qCWarning(lcHotKey) << "Releasing a tried hotkey failed with status" << error.status();
+        }
+    }
+    co_return free;
 }
 
 TaskHandle<void> QuickSwitcherController::applyHotKeySetting()
@@ -180,7 +216,10 @@ TaskHandle<void> QuickSwitcherController::applyHotKeySetting()
     QPointer<HotKeyManager> manager(m_hotKeys.get());
     m_hotKeyTask =
         startTask<void>([self, manager, chord, generation](CancellationToken) -> QCoro::Task<void> {
-            std::optional<QString> message;
+            const auto current = [self, generation] {
+                return self && self->m_hotKeyGeneration == generation;
+            };
+            std::optional<HotKeyError> failure;
             try {
                 if (manager) {
                     co_await manager->registerChord(chord);
@@ -188,10 +227,23 @@ TaskHandle<void> QuickSwitcherController::applyHotKeySetting()
             } catch (const HotKeyError &error) {
                 qCWarning(lcHotKey).noquote()
                     << "Registering the Quick Search hotkey failed with status" << error.status();
-                message = hotKeyFailureMessage(error.description());
+                failure = error;
+            }
+            std::optional<QString> message;
+            if (failure) {
+                QStringList free;
+                if (manager && manager->triesQuietly()) {
+                    // Named, not a temporary in the co_await expression: GCC 12 destroys
+                    // such temporaries twice.
+                    std::function<bool()> stillWanted = current;
+                    QCoro::Task<QStringList> trying =
+                        freeAlternatives(manager, chord, std::move(stillWanted));
+                    free = co_await std::move(trying);
+                }
+                message = hotKeyFailureMessage(failure->description(), free);
             }
             // A newer setting was applied meanwhile: its outcome is the one that counts.
-            if (self && self->m_hotKeyGeneration == generation) {
+            if (current()) {
                 self->setHotKeyErrorMessage(message);
             }
         });

@@ -5,6 +5,7 @@
 #include "foundation/taskhandle.h"
 #include "quicksearch/quickswitchermodel.h"
 
+#include <QKeyCombination>
 #include <QObject>
 #include <QPointer>
 #include <functional>
@@ -64,8 +65,8 @@ public:
     // hotkey answers at once; called when start-up is done.
     void prepare();
 
-    // The text shown when the chord cannot be registered.
-    static QString hotKeyFailureMessage(const QString &reason);
+    // The text shown when the chord cannot be registered, naming the presets found free.
+    static QString hotKeyFailureMessage(const QString &reason, const QStringList &freeChords = {});
 
 public Q_SLOTS:
     void toggle();
@@ -78,6 +79,10 @@ Q_SIGNALS:
 
 private:
     void setHotKeyErrorMessage(std::optional<QString> message);
+    // The other presets' chords that can be registered, in the desktop's notation.
+    static QCoro::Task<QStringList> freeAlternatives(QPointer<HotKeyManager> manager,
+                                                     QKeyCombination taken,
+                                                     std::function<bool()> stillWanted);
     QuickSwitcherCallbacks makeCallbacks();
     void createPanel();
 

@@ -40,6 +40,7 @@ ServicesSettingsPage::ServicesSettingsPage(AccountStore *store, QWidget *parent)
         pin->setObjectName(QStringLiteral("pin:") + name);
         pin->setCheckable(true);
         pin->setAutoRaise(true);
+        pin->setAccessibleName(qtTrId("Pin %1").arg(name));
         connect(pin, &QToolButton::clicked, this, [this, name] {
             m_store->togglePinnedService(name);
             update();

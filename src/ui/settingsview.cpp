@@ -102,6 +102,7 @@ SettingsView::SettingsView(AccountStore *store, Actions actions, QWidget *parent
             &RegionsSettingsPage::update);
     connect(m_general, &GeneralSettingsPage::portalChanged, m_awsProfiles,
             &AWSProfilesSettingsView::inputsChanged);
+    connect(m_general, &GeneralSettingsPage::portalChanged, store, &AccountStore::startURLSaved);
     if (m_actions.hotKeyErrorMessage) {
         setHotKeyErrorMessage(m_actions.hotKeyErrorMessage());
     }

@@ -2,6 +2,7 @@
 
 #include "quicksearch/hotkeypreset.h"
 #include "storage/settings.h"
+#include "ui/hotkeychoice.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -50,10 +51,7 @@ QComboBox *hotKeyPicker(SettingsStore &settings, std::function<void()> chosen, Q
     auto *picker = new QComboBox(parent);
     picker->setObjectName(QStringLiteral("hotkeyPicker"));
     for (const HotKeyPreset &preset : hotKeyPresets()) {
-        picker->addItem(
-            preset.isOff() ? preset.label
-                           : QStringLiteral("%1    %2").arg(preset.label, preset.nativeChordText()),
-            preset.id);
+        picker->addItem(hotKeyChoiceText(preset), preset.id);
     }
     const QString stored = settings.string(key(settingskey::quickSearchHotkey))
                                .value_or(QLatin1String(defaultHotKeyPresetId));

@@ -9,11 +9,13 @@
 
 namespace tessera {
 
-SigningInView::SigningInView(AccountStore *store, OpenURLFunction openURL, QWidget *parent)
+SigningInView::SigningInView(AccountStore *store, OpenURLFunction openURL,
+                             std::function<bool(const QString &)> copyToClipboard, QWidget *parent)
     : QWidget(parent)
     , m_store(store)
     , m_userCode(new QLabel(this))
-    , m_fallback(new DeviceAuthorizationFallbackView(std::move(openURL), this))
+    , m_fallback(new DeviceAuthorizationFallbackView(std::move(openURL), std::move(copyToClipboard),
+                                                     qtTrId("Open AWS verification page"), this))
 {
     setObjectName(QStringLiteral("signingIn"));
     auto *layout = new QVBoxLayout(this);

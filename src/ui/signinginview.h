@@ -17,7 +17,8 @@ class SigningInView : public QWidget
     Q_OBJECT
 
 public:
-    SigningInView(AccountStore *store, OpenURLFunction openURL, QWidget *parent = nullptr);
+    SigningInView(AccountStore *store, OpenURLFunction openURL,
+                  std::function<bool(const QString &)> copyToClipboard, QWidget *parent = nullptr);
 
 private:
     void update();

@@ -28,11 +28,8 @@ private Q_SLOTS:
         using C = InstanceCommand;
         row("nothing", {}, Action::start, C::reopen, false, false);
         row("show", {QStringLiteral("--show")}, Action::start, C::show, false, false);
-        row("quick search", {QStringLiteral("--quick-search")}, Action::start, C::quickSearch,
-            false, false);
         row("settings, inert", {QStringLiteral("--settings"), QStringLiteral("--inert")},
             Action::start, C::settings, true, false);
-        row("sign in", {QStringLiteral("--sign-in")}, Action::start, C::signIn, false, false);
         row("sync", {QStringLiteral("--sync")}, Action::start, C::sync, false, false);
         row("two commands", {QStringLiteral("--sync"), QStringLiteral("--show")},
             Action::usageError, C::sync, false, true);
@@ -48,7 +45,6 @@ private Q_SLOTS:
             {QStringLiteral("--print-console-url"), QStringLiteral("1"), QStringLiteral("R"),
              QStringLiteral("--show")},
             Action::usageError, C::show, false, true);
-        row("stray argument", {QStringLiteral("1")}, Action::usageError, C::reopen, false, true);
         row("unknown option", {QStringLiteral("--bogus")}, Action::usageError, C::reopen, false,
             true);
         // Qt's own options are taken by the application object, which needs a display.
@@ -81,9 +77,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected"); // the link, or the error
         const QString portal = QStringLiteral("https://corp.awsapps.com/start");
         const QString prefix = portal + QStringLiteral("/#/console?account_id=111122223333&");
-        QTest::newRow("no start URL")
-            << QString() << QStringList{QStringLiteral("111122223333"), QStringLiteral("Admin")}
-            << QStringLiteral("Set your access portal URL in Settings first.");
         // The account's own region from the organization, home page, "+" encoded.
         QTest::newRow("account region")
             << portal + QStringLiteral("/#x")

@@ -83,27 +83,19 @@ private Q_SLOTS:
                  qPrintable(app.loadedStateSummary()));
     }
 
-    void onboardingIsShownOnlyUntilCompleted()
-    {
-        auto settings = std::make_shared<InMemorySettingsStore>();
-        settings->setBool(QStringLiteral("onboardingComplete"), true);
-        int keychainRequests = 0;
-        const TesseraApp app(
-            dependencies(settings, InMemoryKeychainStore(), false, &keychainRequests));
-        QVERIFY(!app.showOnboardingAtLaunch());
-    }
-
     void anInertStartReadsAndChangesNothing()
     {
         auto settings = std::make_shared<InMemorySettingsStore>();
         settings->setString(QStringLiteral("awsProfileNamingTemplate"),
                             QStringLiteral("{accountName}-{role}"));
+        settings->setBool(QStringLiteral("onboardingComplete"), true);
         InMemoryKeychainStore keychain;
         keychain.setItem(QStringLiteral("client"), QByteArray("{broken"));
         int keychainRequests = 0;
 
         const TesseraApp app(dependencies(settings, keychain, true, &keychainRequests));
         QVERIFY(app.isInert());
+        QVERIFY(!app.showOnboardingAtLaunch());
         // Defaults are registered even so.
         QCOMPARE(settings->string(QStringLiteral("awsProfileNameSeparator")),
                  QStringLiteral("hyphens"));
@@ -114,34 +106,6 @@ private Q_SLOTS:
         QCOMPARE(keychain.state().copyCalls, 0);
         QCOMPARE(app.store().errorMessage(), std::nullopt);
         QVERIFY(app.store().session().isSignedOut());
-    }
-
-    void theEnvironmentCanMakeTheStartInert_data()
-    {
-        QTest::addColumn<QByteArray>("variable");
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<bool>("inert");
-        QTest::newRow("nothing set") << QByteArray() << QByteArray() << false;
-        // The test harness's variable counts whatever its value.
-        QTest::newRow("harness, empty")
-            << QByteArray("XCTestConfigurationFilePath") << QByteArray() << true;
-        QTest::newRow("TESSERA_INERT=1") << QByteArray("TESSERA_INERT") << QByteArray("1") << true;
-        QTest::newRow("TESSERA_INERT=0") << QByteArray("TESSERA_INERT") << QByteArray("0") << false;
-    }
-
-    void theEnvironmentCanMakeTheStartInert()
-    {
-        QFETCH(QByteArray, variable);
-        QFETCH(QByteArray, value);
-        QFETCH(bool, inert);
-        qunsetenv("XCTestConfigurationFilePath");
-        qunsetenv("TESSERA_INERT");
-        if (!variable.isEmpty()) {
-            qputenv(variable.constData(), value);
-        }
-        QCOMPARE(TesseraApp::inertStartRequested(), inert);
-        qunsetenv("XCTestConfigurationFilePath");
-        qunsetenv("TESSERA_INERT");
     }
 };
 

@@ -102,16 +102,35 @@ class TestTesseraProcess : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // A normal start loads the saved state and writes its first settings; an inert one
+    // (the harness's variable, TESSERA_INERT=1, --inert) loads and writes nothing.
     void startsReportsAndStops_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("summary");
+        const QString loaded = QStringLiteral(
+            ": signed out, 2 accounts, last sync 2026-05-06T07:08:09Z, 1 pinned, 2 groups");
+        const QString inert =
+            QStringLiteral(" (inert): signed out, 0 accounts, last sync never, 0 pinned, 0 groups");
+        QTest::newRow("SIGTERM") << SIGTERM << QStringList() << QStringList() << loaded;
+        QTest::newRow("SIGINT") << SIGINT << QStringList() << QStringList() << loaded;
+        QTest::newRow("harness variable")
+            << SIGTERM << QStringList{QStringLiteral("XCTestConfigurationFilePath=")}
+            << QStringList() << inert;
+        QTest::newRow("TESSERA_INERT=1")
+            << SIGTERM << QStringList{QStringLiteral("TESSERA_INERT=1")} << QStringList() << inert;
+        QTest::newRow("--inert") << SIGTERM << QStringList()
+                                 << QStringList{QStringLiteral("--inert")} << inert;
     }
 
     void startsReportsAndStops()
     {
         QFETCH(int, signalNumber);
+        QFETCH(QStringList, environment);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, summary);
         QTemporaryDir home;
         const QString data = home.path() + QStringLiteral("/data/Tessera");
         const tessera::AccountCache cache{
@@ -124,16 +143,16 @@ private Q_SLOTS:
         QVERIFY(writeBytes(data + QStringLiteral("/organization.json"),
                            "{\"pinnedAccountIds\":[\"1\"],\"groupNames\":[\"A\",\"B\"]}"));
 
-        TesseraProcess tessera(home.path());
-        const QString summary = tessera.waitForSummary();
-        QVERIFY2(!summary.isEmpty(), qPrintable(tessera.output()));
-        QVERIFY2(summary.contains(QStringLiteral(
-                     "signed out, 2 accounts, last sync 2026-05-06T07:08:09Z, 1 pinned, 2 groups")),
-                 qPrintable(summary));
+        TesseraProcess tessera(home.path(), environment, arguments);
+        const QString line = tessera.waitForSummary();
+        QVERIFY2(line.contains(QStringLiteral("Tessera started") + summary),
+                 qPrintable(tessera.output()));
+        const bool inert = summary.startsWith(QStringLiteral(" (inert)"));
         // No Secret Service on this bus: the private files are named.
-        QVERIFY2(summary.contains(data + QStringLiteral("/secrets")), qPrintable(summary));
-        // The first settings write happened: the naming migration marker.
-        QVERIFY(QFileInfo::exists(home.path() + QStringLiteral("/config/Tessera/Tessera.conf")));
+        QCOMPARE(line.contains(data + QStringLiteral("/secrets")), !inert);
+        // The first settings write is the naming migration's marker.
+        QCOMPARE(QFileInfo::exists(home.path() + QStringLiteral("/config/Tessera/Tessera.conf")),
+                 !inert);
 
         QVERIFY(tessera.stopWith(signalNumber));
         QCOMPARE(tessera.process().exitStatus(), QProcess::NormalExit);
@@ -160,91 +179,37 @@ private Q_SLOTS:
         QCOMPARE(readBytes(path), content);
     }
 
-    void anInertStartLoadsNothing_data()
-    {
-        QTest::addColumn<QStringList>("environment");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("harness variable")
-            << QStringList{QStringLiteral("XCTestConfigurationFilePath=")} << QStringList{};
-        QTest::newRow("TESSERA_INERT=1")
-            << QStringList{QStringLiteral("TESSERA_INERT=1")} << QStringList{};
-        QTest::newRow("--inert") << QStringList{} << QStringList{QStringLiteral("--inert")};
-    }
-
-    void anInertStartLoadsNothing()
-    {
-        QFETCH(QStringList, environment);
-        QFETCH(QStringList, arguments);
-        QTemporaryDir home;
-        QVERIFY(writeBytes(home.path() + QStringLiteral("/data/Tessera/organization.json"),
-                           "{\"groupNames\":[\"A\"]}"));
-        TesseraProcess tessera(home.path(), environment, arguments);
-        const QString summary = tessera.waitForSummary();
-        QVERIFY2(summary.contains(QStringLiteral(
-                     "(inert): signed out, 0 accounts, last sync never, 0 pinned, 0 groups")),
-                 qPrintable(tessera.output()));
-        QVERIFY(tessera.stopWith(SIGTERM));
-        QCOMPARE(tessera.process().exitCode(), 0);
-        // Nothing was migrated, so nothing was written to the settings.
-        QVERIFY(!QFileInfo::exists(home.path() + QStringLiteral("/config/Tessera/Tessera.conf")));
-    }
-
     // Answered without a display (none is configured here) and without a running instance.
     void printsWithoutADisplay_data()
     {
-        QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("output");
-        const QByteArray portal("[General]\nstartUrl=https://corp.awsapps.com/start/\n"
-                                "ssoRegion=eu-central-1\n");
         QTest::newRow("version")
-            << QByteArray() << QStringList{QStringLiteral("--version")} << 0
+            << QStringList{QStringLiteral("--version")} << 0
             << QStringLiteral("Tessera %1\n").arg(QLatin1String(TESSERA_VERSION));
-        QTest::newRow("console link")
-            << portal
-            << QStringList{QStringLiteral("--print-console-url"), QStringLiteral("111122223333"),
-                           QStringLiteral("Admin"), QStringLiteral("IAM")}
-            << 0
-            << QStringLiteral("https://corp.awsapps.com/start/#/console?account_id=111122223333&"
-                              "role_name=Admin&destination=https%3A%2F%2Fconsole.aws.amazon.com%2F"
-                              "iam%2Fhome\n");
         QTest::newRow("console link without a start URL")
-            << QByteArray()
             << QStringList{QStringLiteral("--print-console-url"), QStringLiteral("1"),
                            QStringLiteral("R")}
             << 1 << QStringLiteral("tessera: Set your access portal URL in Settings first.\n");
         QTest::newRow("unknown option")
-            << QByteArray() << QStringList{QStringLiteral("--bogus")} << 2
-            << QStringLiteral("tessera: Unknown option 'bogus'.\n"
-                              "Try \"tessera --help\".\n");
+            << QStringList{QStringLiteral("--bogus")} << 2
+            << QStringLiteral("tessera: Unknown option 'bogus'.\nTry \"tessera --help\".\n");
     }
 
     void printsWithoutADisplay()
     {
-        QFETCH(QByteArray, settings);
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, output);
         QTemporaryDir home;
-        if (!settings.isEmpty()) {
-            QVERIFY(
-                writeBytes(home.path() + QStringLiteral("/config/Tessera/Tessera.conf"), settings));
-        }
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
-        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-            env.remove(QLatin1String(name));
-        }
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(TESSERA_BINARY), arguments);
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(QString::fromUtf8(process.readAll()), output);
-        QCOMPARE(process.exitCode(), exitCode);
+        TesseraProcess tessera(home.path(),
+                               {QStringLiteral("QT_QPA_PLATFORM="), QStringLiteral("DISPLAY="),
+                                QStringLiteral("WAYLAND_DISPLAY=")},
+                               arguments);
+        QVERIFY(tessera.process().waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(tessera.process().readAll()), output);
+        QCOMPARE(tessera.process().exitCode(), exitCode);
     }
 };
 

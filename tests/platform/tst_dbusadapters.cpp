@@ -3,6 +3,7 @@
 // D-Bus interfaces being the contract. Nothing reaches the user's session or keyring; the
 // daemons die with the test even if it crashes. Fails, never skips, without dbus-daemon or
 // gnome-keyring-daemon.
+#include "platform/linux/freedesktopnotifier.h"
 #include "platform/linux/hotkeymanagers.h"
 #include "platform/linux/logindresumenotifier.h"
 #include "platform/linux/secretservice.h"
@@ -31,6 +32,10 @@ QString s(const char *text)
 {
     return QString::fromUtf8(text);
 }
+
+const QString unavailable =
+    s("Tessera could not access the Secret Service (GNOME Keyring or KWallet): no keyring "
+      "service answered on the session bus. (status -25291)");
 
 QDBusMessage signalFrom(const QString &path, const char *interface, const char *name)
 {
@@ -208,6 +213,25 @@ public:
     }
 };
 
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList shown;
+    QList<uint> replaced;
+
+public Q_SLOTS:
+    uint Notify(const QString &appName, uint replacesId, const QString &, const QString &summary,
+                const QString &body, const QStringList &, const QVariantMap &, int)
+    {
+        shown.append(appName + u'|' + summary + u'|' + body);
+        replaced.append(replacesId);
+        return uint(40 + shown.size());
+    }
+};
+
 class TestDBusAdapters : public QObject
 {
     Q_OBJECT
@@ -219,8 +243,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         // Without any bus the Secret Service backend answers, and says it is unavailable.
-        QCOMPARE(loadFailure(m_keyring, "token"),
-                 s("Tessera could not access Keychain (status -25291)."));
+        QCOMPARE(loadFailure(m_keyring, "token"), unavailable);
         QCOMPARE(m_bus.start(), QString());
         QCOMPARE(m_bus.startKeyring(), QString());
     }
@@ -303,7 +326,8 @@ private Q_SLOTS:
         QCOMPARE(test::waitFor(m_keyring.update(queryFor("locked"), withData({}, "new"))),
                  secretServiceStatusLocked);
         QCOMPARE(loadFailure(m_keyring, "locked"),
-                 s("Tessera could not access Keychain (status -25308)."));
+                 s("Tessera could not access the Secret Service (GNOME Keyring or KWallet): "
+                   "the keyring is locked and was not unlocked. (status -25308)"));
     }
 
     void aVanishedKeyringIsUnavailableAndTheFilesTakeOver()
@@ -311,8 +335,7 @@ private Q_SLOTS:
         m_bus.stopKeyring();
         QCOMPARE(test::waitFor(m_keyring.add(withData(queryFor("gone"), "x"))),
                  secretServiceStatusUnavailable);
-        QCOMPARE(loadFailure(m_keyring, "gone"),
-                 s("Tessera could not access Keychain (status -25291)."));
+        QCOMPARE(loadFailure(m_keyring, "gone"), unavailable);
         // The process keeps running after the provider left the bus; the next start keeps
         // sign-in data in private files.
         QVERIFY(!secretServiceAvailable());
@@ -369,6 +392,45 @@ private Q_SLOTS:
         QVERIFY(!manager->isRegistered());
         service.unregisterService(portalService);
         service.unregisterObject(portalPath);
+    }
+
+    // A newer message replaces the previous one; markup is escaped; without a service on
+    // the bus the fallback shows the message.
+    void notificationsAreSentOrFallBack_data()
+    {
+        QTest::addColumn<bool>("serviceRuns");
+        QTest::newRow("notification service") << true;
+        QTest::newRow("none on the bus") << false;
+    }
+    void notificationsAreSentOrFallBack()
+    {
+        QFETCH(bool, serviceRuns);
+        QDBusConnection service = m_bus.connection(serviceRuns ? "notify" : "no notify");
+        FakeNotifications fake;
+        const QString name = s("org.freedesktop.Notifications");
+        if (serviceRuns) {
+            QVERIFY(service.registerObject(s("/org/freedesktop/Notifications"), &fake,
+                                           QDBusConnection::ExportAllSlots));
+            QVERIFY(service.registerService(name));
+        }
+        QStringList fallenBack;
+        auto notifier = makeFreedesktopNotifier(
+            m_bus.connection(serviceRuns ? "notify client" : "no notify client"),
+            [&](const QString &title, const QString &body) {
+                fallenBack.append(title + u'|' + body);
+            });
+        notifier->notify(s("Sync failed"), s("R&D <b>down</b>"));
+        QTRY_COMPARE(fake.shown.size() + fallenBack.size(), 1);
+        notifier->notify(s("Sync failed"), s("again"));
+        QTRY_COMPARE(fake.shown.size() + fallenBack.size(), 2);
+        if (serviceRuns) {
+            QCOMPARE(fake.shown.first(), s("Tessera|Sync failed|R&amp;D &lt;b&gt;down&lt;/b&gt;"));
+            QCOMPARE(fake.replaced, (QList<uint>{0, 41}));
+            QVERIFY(fallenBack.isEmpty());
+            service.unregisterService(name);
+        } else {
+            QCOMPARE(fallenBack.last(), s("Sync failed|again"));
+        }
     }
 
     void aMissingPortalOrInterfaceFails()

@@ -129,6 +129,15 @@ private Q_SLOTS:
         QCOMPARE(test::waitFor(operations.update(Keychain::baseQuery(QStringLiteral("token")),
                                                  {{QStringLiteral("valueData"), QByteArray("y")}})),
                  fileKeychainIOFailure);
+        // The user is told which folder to look at.
+        const Keychain keychain(operations);
+        try {
+            test::waitFor(keychain.saveData("y", QStringLiteral("token")));
+            QFAIL("an unwritable item was saved");
+        } catch (const KeychainError &error) {
+            QVERIFY2(error.description().contains(folder), qPrintable(error.description()));
+            QVERIFY(error.description().endsWith(QStringLiteral("(status -36)")));
+        }
     }
 };
 

@@ -42,12 +42,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("text");
-        QTest::newRow("negative") << -25308
-                                  << QStringLiteral(
-                                         "Tessera could not access Keychain (status -25308).");
+        QTest::newRow("negative")
+            << -25308
+            << QStringLiteral("Tessera could not access its secure store. (status -25308)");
         QTest::newRow("positive") << 7
                                   << QStringLiteral(
-                                         "Tessera could not access Keychain (status 7).");
+                                         "Tessera could not access its secure store. (status 7)");
     }
 
     void errorTexts()
@@ -58,9 +58,9 @@ private Q_SLOTS:
         QCOMPARE(KeychainError::encoding().description(),
                  QStringLiteral("Tessera could not prepare sign-in data for secure storage."));
         QCOMPARE(KeychainError::decoding().description(),
-                 QStringLiteral("Tessera could not read the saved sign-in from Keychain."));
+                 QStringLiteral("Tessera could not read the saved sign-in from its secure store."));
         QCOMPARE(KeychainError::invalidItem().description(),
-                 QStringLiteral("Tessera could not read the saved sign-in from Keychain."));
+                 QStringLiteral("Tessera could not read the saved sign-in from its secure store."));
         QVERIFY(KeychainError::operationFailed(status) == KeychainError::operationFailed(status));
         QVERIFY(!(KeychainError::operationFailed(status) == KeychainError::operationFailed(1)));
         QVERIFY(!(KeychainError::decoding() == KeychainError::invalidItem()));
@@ -136,7 +136,7 @@ private Q_SLOTS:
         QCOMPARE(keychainErrorOf([&] {
                      test::waitFor(keychain.save(sampleToken, QStringLiteral("token")));
                  }).description(),
-                 QStringLiteral("Tessera could not access Keychain (status -34)."));
+                 QStringLiteral("Tessera could not access its secure store. (status -34)"));
         QCOMPARE(state.addCalls, 1);
 
         state.updateStatus = keychainStatusItemNotFound;

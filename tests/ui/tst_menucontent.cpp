@@ -4,18 +4,17 @@
 #include "ui/accountlistview.h"
 #include "ui/accountrow.h"
 #include "ui/menucontent.h"
-#include "ui/relativetime.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -75,6 +74,32 @@ std::unique_ptr<MenuContent> makePanel(AccountStore &store, Recorder &recorder)
     };
     return std::make_unique<MenuContent>(&store, std::move(actions));
 }
+
+// A signed-in panel over the demo accounts, with what it asked of its surroundings; with
+// `persistent`, the organization is kept in a file, as the menus' changes need.
+struct Harness
+{
+    explicit Harness(const Organization &organization = {}, bool persistent = false)
+        : fixture(persistent ? std::optional(organizationFile()) : std::nullopt)
+    {
+        fixture.setSession(AccountStoreSession::signedIn());
+        fixture.setAccounts(demoAccounts());
+        fixture.setOrganization(organization);
+        fixture.store->defaults().setString(QStringLiteral("startUrl"),
+                                            QStringLiteral("https://example.awsapps.com/start"));
+        panel = makePanel(*fixture.store, recorder);
+    }
+    static QString organizationFile()
+    {
+        static QTemporaryDir folder;
+        static int files = 0;
+        return folder.filePath(QStringLiteral("organization-%1.json").arg(++files));
+    }
+
+    test::ViewTestStore fixture;
+    Recorder recorder;
+    std::unique_ptr<MenuContent> panel;
+};
 
 AccountListView *listView(MenuContent &panel)
 {
@@ -164,11 +189,6 @@ QString currentPage(MenuContent &panel)
     return panel.findChild<QStackedWidget *>()->currentWidget()->objectName();
 }
 
-std::optional<AccountRow> row(MenuContent &panel, const QString &accountId)
-{
-    return panel.accountRow(accountId);
-}
-
 QAction *findAction(QMenu *menu, const QString &text)
 {
     for (QAction *action : menu->actions()) {
@@ -221,15 +241,10 @@ private Q_SLOTS:
         QCOMPARE(currentPage(*panel), QStringLiteral("signingIn"));
         QCOMPARE(panel->findChild<QLabel *>(QStringLiteral("userCode"))->text(),
                  QStringLiteral("WXYZ-1234"));
-        auto *fallback = panel->findChild<QWidget *>(QStringLiteral("deviceAuthorizationFallback"));
-        QVERIFY(fallback->isHidden());
-        const QUrl verification(QStringLiteral("https://device.sso.us-west-1.amazonaws.com/"
-                                               "?user_code=WXYZ-1234"));
+        const QUrl verification(QStringLiteral("https://device.sso.test/?user_code=WXYZ-1234"));
         fixture.setBrowserFallbackURL(verification);
-        QVERIFY(!fallback->isHidden());
-        QCOMPARE(fallback->findChild<QLabel *>(QStringLiteral("verificationAddress"))->text(),
-                 verification.toString());
-        Q_EMIT fallback->findChild<QLabel *>(QStringLiteral("verificationLink"))
+        Q_EMIT panel->findChild<QWidget *>(QStringLiteral("deviceAuthorizationFallback"))
+            ->findChild<QLabel *>(QStringLiteral("verificationLink"))
             ->linkActivated(QStringLiteral("open"));
         QCOMPARE(recorder.links, QList<QUrl>{verification});
 
@@ -240,7 +255,7 @@ private Q_SLOTS:
 
         fixture.setSyncing(true);
         QVERIFY(sync->isHidden());
-        QVERIFY(!panel->findChild<QProgressBar *>(QStringLiteral("syncProgress"))->isHidden());
+        QVERIFY(!panel->findChild<QWidget *>(QStringLiteral("syncProgress"))->isHidden());
     }
 
     void emptyListOffersSyncOrSaysItIsSyncing()
@@ -254,10 +269,6 @@ private Q_SLOTS:
 
         fixture.setSyncing(true);
         QVERIFY(panel->findChild<QPushButton *>(QStringLiteral("syncNowButton"))->isHidden());
-        const auto labels =
-            panel->findChild<QWidget *>(QStringLiteral("emptyList"))->findChildren<QLabel *>();
-        QCOMPARE(labels.size(), 1);
-        QCOMPARE(labels.first()->text(), QStringLiteral("Syncing accounts…"));
     }
 
     void statusLineAndErrorLine()
@@ -287,10 +298,6 @@ private Q_SLOTS:
                  QStringLiteral("Synced 5 minutes ago · 4 accounts · session until ") +
                      expiry.toLocalTime().toString(QStringLiteral("HH:mm")));
 
-        // The expiry only matters while signed in.
-        fixture.setSession(AccountStoreSession::signedOut());
-        QCOMPARE(status->text(), QStringLiteral("Synced 5 minutes ago · 4 accounts"));
-
         store.setErrorMessage(QStringLiteral("The access portal rejected the request."));
         QVERIFY(!error->isHidden());
         QCOMPARE(error->text(), QStringLiteral("The access portal rejected the request."));
@@ -298,32 +305,8 @@ private Q_SLOTS:
         QVERIFY(error->isHidden());
     }
 
-    void relativeTimes_data()
-    {
-        QTest::addColumn<qint64>("secondsAgo");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("seconds") << qint64(20) << QStringLiteral("just now");
-        QTest::newRow("clock set back") << qint64(-300) << QStringLiteral("just now");
-        QTest::newRow("one minute") << qint64(61) << QStringLiteral("1 minute ago");
-        QTest::newRow("hours") << qint64(3 * 3600 + 59) << QStringLiteral("3 hours ago");
-        QTest::newRow("one day") << qint64(86400) << QStringLiteral("1 day ago");
-        QTest::newRow("weeks") << qint64(15 * 86400) << QStringLiteral("2 weeks ago");
-    }
-
-    void relativeTimes()
-    {
-        QFETCH(qint64, secondsAgo);
-        QFETCH(QString, text);
-        const QDateTime now(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
-        QCOMPARE(relativeTimeText(now.addSecs(-secondsAgo), now), text);
-    }
-
     void sectionsOrderPinnedGroupsAndOther()
     {
-        test::ViewTestStore fixture;
-        AccountStore &store = *fixture.store;
-        fixture.setSession(AccountStoreSession::signedIn());
-        fixture.setAccounts(demoAccounts());
         Organization organization;
         // A pin of an account that is no longer listed is skipped; a pinned account that
         // is also in a group shows only under Pinned.
@@ -332,9 +315,8 @@ private Q_SLOTS:
         organization.groupNames = {QStringLiteral("Core"), QStringLiteral("Empty")};
         organization.accountGroups = {{QStringLiteral("333333333333"), QStringLiteral("Core")},
                                       {QStringLiteral("111111111111"), QStringLiteral("Core")}};
-        fixture.setOrganization(organization);
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
+        Harness h(organization);
+        auto &[fixture, recorder, panel] = h;
 
         QCOMPARE(listEntries(*panel),
                  (strings({"section:pinned", "account:333333333333", "section:Core",
@@ -346,9 +328,6 @@ private Q_SLOTS:
         QCOMPARE(sectionText(*panel, QStringLiteral("other")), QStringLiteral("Other  2"));
         const QModelIndex pinned = entry(*panel, QStringLiteral("account:333333333333"));
         QVERIFY(pinned.data(AccountListModel::PinnedRole).toBool());
-        QVERIFY(!entry(*panel, QStringLiteral("account:111111111111"))
-                     .data(AccountListModel::PinnedRole)
-                     .toBool());
         // What assistive technology reads for a row: the name, then the id.
         QCOMPARE(pinned.data(Qt::AccessibleTextRole).toString(), QStringLiteral("Sandbox"));
         QVERIFY(pinned.data(Qt::AccessibleDescriptionRole)
@@ -358,13 +337,10 @@ private Q_SLOTS:
 
     void foldingHidesRowsButKeepsHeaderAndCount()
     {
-        test::ViewTestStore fixture;
-        fixture.setAccounts(demoAccounts());
         Organization organization;
         organization.groupNames = {QStringLiteral("Empty")};
-        fixture.setOrganization(organization);
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
+        Harness h(organization);
+        auto &[fixture, recorder, panel] = h;
 
         QVERIFY(clickEntry(*panel, QStringLiteral("section:other")));
         QVERIFY(clickEntry(*panel, QStringLiteral("section:Empty")));
@@ -378,23 +354,17 @@ private Q_SLOTS:
 
     void searchShowsOneFlatList()
     {
-        test::ViewTestStore fixture;
-        fixture.setAccounts(demoAccounts());
         Organization organization;
         organization.pinnedAccountIds = {QStringLiteral("444444444444")};
-        fixture.setOrganization(organization);
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
+        Harness h(organization);
+        auto &[fixture, recorder, panel] = h;
         auto *field = panel->findChild<QLineEdit *>(QStringLiteral("searchField"));
         auto *clear = field->findChild<QAction *>(QStringLiteral("clearSearch"));
         QVERIFY(!clear->isVisible());
 
         QTest::keyClicks(field, QStringLiteral("readonly"));
         QVERIFY(clear->isVisible());
-        const QStringList hits = listEntries(*panel);
-        QCOMPARE(hits.size(), 2);
-        QVERIFY(hits.contains(QStringLiteral("account:111111111111")));
-        QVERIFY(hits.contains(QStringLiteral("account:444444444444")));
+        QCOMPARE(listEntries(*panel).size(), 2);
 
         QTest::keyClicks(field, QStringLiteral(" nothing-like-this"));
         QCOMPARE(listEntries(*panel), QStringList{QStringLiteral("noResults")});
@@ -404,145 +374,96 @@ private Q_SLOTS:
         QVERIFY(listEntries(*panel).contains(QStringLiteral("section:other")));
 
         clear->trigger();
-        QCOMPARE(field->text(), QString());
         QCOMPARE(panel->query(), QString());
-        QVERIFY(!clear->isVisible());
     }
 
     void openAccountListsRolesAndOpensTheConsole()
     {
-        test::ViewTestStore fixture;
+        Harness h;
+        auto &[fixture, recorder, panel] = h;
         AccountStore &store = *fixture.store;
-        fixture.setSession(AccountStoreSession::signedIn());
-        fixture.setAccounts(demoAccounts());
-        store.defaults().setString(QStringLiteral("startUrl"),
-                                   QStringLiteral("https://example.awsapps.com/start"));
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
 
-        QVERIFY(!entry(*panel, QStringLiteral("role:ReadOnly")).isValid());
         QVERIFY(clickEntry(*panel, QStringLiteral("account:111111111111")));
         QVERIFY(clickEntry(*panel, QStringLiteral("account:333333333333")));
-        QCOMPARE(panel->expanded(),
-                 (QSet<QString>{QStringLiteral("111111111111"), QStringLiteral("333333333333")}));
         QVERIFY(entry(*panel, QStringLiteral("noRoles"), QStringLiteral("account:333333333333"))
                     .isValid());
 
-        // A link that cannot be opened keeps the panel open.
+        // A link that cannot be opened keeps the panel open and is offered to copy.
         const QString production = QStringLiteral("account:111111111111");
         fixture.openerSucceeds = false;
         QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
         QCOMPARE(recorder.dismissed, 0);
+        auto *fallback = panel->findChild<QWidget *>(QStringLiteral("consoleLinkFallback"));
+        auto *errorLine = panel->findChild<QLabel *>(QStringLiteral("errorLine"));
+        QVERIFY(!fallback->isHidden() && !errorLine->isHidden());
+        const QString unopened = fixture.openedURLs.constLast().toString();
+        QCOMPARE(fallback->findChild<QLabel *>(QStringLiteral("verificationAddress"))->text(),
+                 unopened);
+        fallback->findChild<QPushButton *>(QStringLiteral("copyLink"))->click();
+        QCOMPARE(recorder.copied, QStringList{unopened});
 
+        // The next successful click takes the complaint away.
         fixture.openerSucceeds = true;
         fixture.openedURLs.clear();
         QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
         QCOMPARE(recorder.dismissed, 1);
+        QVERIFY(fallback->isHidden() && errorLine->isHidden());
         QCOMPARE(fixture.openedURLs.size(), 1);
         const QString link = fixture.openedURLs.first().toString();
         QVERIFY2(link.startsWith(QStringLiteral("https://example.awsapps.com/start/#/console?"
                                                 "account_id=111111111111&role_name=ReadOnly")),
                  qPrintable(link));
 
-        // A service picked from the role's menu goes into the link.
-        std::unique_ptr<QMenu> services(
-            row(*panel, QStringLiteral("111111111111"))
-                ->createRoleMenu(QStringLiteral("AdministratorAccess"), nullptr));
-        QVERIFY(services->actions().size() > 10);
-        QAction *first = services->actions().first();
-        const QString service = first->text();
-        first->trigger();
-        QCOMPARE(recorder.dismissed, 2);
-        QCOMPARE(fixture.openedURLs.size(), 2);
-        QVERIFY(fixture.openedURLs.last().toString().contains(
-            QStringLiteral("role_name=AdministratorAccess")));
+        // Left alone, the complaint goes after a while.
+        fixture.openerSucceeds = false;
+        QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
+        QVERIFY(!errorLine->isHidden());
+        panel->findChild<QTimer *>(QStringLiteral("consoleErrorExpiry"))->setInterval(1);
+        QTRY_VERIFY(errorLine->isHidden() && !store.errorMessage());
     }
 
-    void accountMenuOffersWhatFitsTheAccount()
+    void accountMenuOffersWhatFitsAndChangesTheOrganization()
     {
-        test::ViewTestStore fixture;
-        fixture.setAccounts(demoAccounts());
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
-
-        std::unique_ptr<QMenu> twoRoles(
-            row(*panel, QStringLiteral("111111111111"))->createAccountMenu(nullptr));
-        QCOMPARE(
-            actionTexts(twoRoles.get()),
-            (strings({"Pin to Top", "Move to Group", "Console Region", "-", "Copy Account ID"})));
-        std::unique_ptr<QMenu> oneRole(
-            row(*panel, QStringLiteral("222222222222"))->createAccountMenu(nullptr));
-        QCOMPARE(actionTexts(oneRole.get()),
-                 (strings({"Pin to Top", "Move to Group", "Open Service", "Console Region", "-",
-                           "Copy Account ID"})));
-        QMenu *groups = findAction(oneRole.get(), QStringLiteral("Move to Group"))->menu();
-        QCOMPARE(actionTexts(groups), (strings({"-", "New Group…"})));
-
-        findAction(oneRole.get(), QStringLiteral("Copy Account ID"))->trigger();
-        QCOMPARE(recorder.copied, QStringList{QStringLiteral("222222222222")});
-        QVERIFY(!fixture.store->errorMessage());
-        recorder.clipboardWorks = false;
-        findAction(oneRole.get(), QStringLiteral("Copy Account ID"))->trigger();
-        QCOMPARE(fixture.store->errorMessageOrEmpty(),
-                 QStringLiteral("Could not copy to the clipboard."));
-    }
-
-    void accountMenuChangesTheOrganization()
-    {
-        QTemporaryDir folder;
-        test::ViewTestStore fixture(folder.filePath(QStringLiteral("organization.json")));
+        Harness h({}, true);
+        auto &[fixture, recorder, panel] = h;
         AccountStore &store = *fixture.store;
-        fixture.setAccounts(demoAccounts());
-        store.createGroup(QStringLiteral("Core"));
-        store.createGroup(QStringLiteral("Data"));
         store.createGroup(QStringLiteral("R&D"));
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
         const QString id = QStringLiteral("222222222222");
+        const auto menuOf = [&panel](const QString &account) {
+            return std::unique_ptr<QMenu>(panel->accountRow(account)->createAccountMenu(nullptr));
+        };
 
-        std::unique_ptr<QMenu> menu(row(*panel, id)->createAccountMenu(nullptr));
+        QCOMPARE(
+            actionTexts(menuOf(QStringLiteral("111111111111")).get()),
+            (strings({"Pin to Top", "Move to Group", "Console Region", "-", "Copy Account ID"})));
+        std::unique_ptr<QMenu> menu = menuOf(id);
+        QCOMPARE(actionTexts(menu.get()), (strings({"Pin to Top", "Move to Group", "Open Service",
+                                                    "Console Region", "-", "Copy Account ID"})));
+        // A group's name is shown with its ampersand, not as a mnemonic.
+        QCOMPARE(actionTexts(findAction(menu.get(), QStringLiteral("Move to Group"))->menu()),
+                 (strings({"R&&D", "-", "New Group…"})));
+        findAction(menu.get(), QStringLiteral("Copy Account ID"))->trigger();
+        QCOMPARE(recorder.copied, QStringList{id});
+        recorder.clipboardWorks = false;
+        findAction(menu.get(), QStringLiteral("Copy Account ID"))->trigger();
+        QCOMPARE(store.errorMessageOrEmpty(), QStringLiteral("Could not copy to the clipboard."));
+
         findAction(menu.get(), QStringLiteral("Pin to Top"))->trigger();
         QCOMPARE(store.organization().pinnedAccountIds, QStringList{id});
-        menu.reset(row(*panel, id)->createAccountMenu(nullptr));
-        findAction(menu.get(), QStringLiteral("Unpin"))->trigger();
-        QVERIFY(store.organization().pinnedAccountIds.isEmpty());
-
-        menu.reset(row(*panel, id)->createAccountMenu(nullptr));
-        findAction(menu.get(), QStringLiteral("Data"))->trigger();
-        QCOMPARE(store.organization().accountGroups.value(id), QStringLiteral("Data"));
-
-        menu.reset(row(*panel, id)->createAccountMenu(nullptr));
-        QMenu *groups = findAction(menu.get(), QStringLiteral("Move to Group"))->menu();
-        QCOMPARE(actionTexts(groups),
-                 (strings({"Core", "Data", "R&&D", "-", "New Group…", "Remove from Group"})));
-        QVERIFY(groups->actions().at(0)->icon().isNull());
-        QVERIFY(!groups->actions().at(1)->icon().isNull());
+        findAction(menuOf(id).get(), QStringLiteral("R&&D"))->trigger();
+        QCOMPARE(store.organization().accountGroups.value(id), QStringLiteral("R&D"));
+        menu = menuOf(id);
+        QVERIFY(!findAction(menu.get(), QStringLiteral("R&&D"))->icon().isNull());
         findAction(menu.get(), QStringLiteral("Remove from Group"))->trigger();
         QVERIFY(!store.organization().accountGroups.contains(id));
-
-        menu.reset(row(*panel, id)->createAccountMenu(nullptr));
-        QMenu *regions = findAction(menu.get(), QStringLiteral("Console Region"))->menu();
-        QAction *ireland = nullptr;
-        for (QAction *action : regions->actions()) {
-            if (action->data().toString() == QLatin1String("eu-west-1")) {
-                ireland = action;
+        menu = menuOf(id);
+        for (QAction *region :
+             findAction(menu.get(), QStringLiteral("Console Region"))->menu()->actions()) {
+            if (region->data().toString() == QLatin1String("eu-west-1")) {
+                region->trigger();
             }
         }
-        QVERIFY(ireland);
-        ireland->trigger();
         QCOMPARE(store.consoleRegionForAccount(id), QStringLiteral("eu-west-1"));
-        menu.reset(row(*panel, id)->createAccountMenu(nullptr));
-        regions = findAction(menu.get(), QStringLiteral("Console Region"))->menu();
-        for (QAction *action : regions->actions()) {
-            QCOMPARE(!action->icon().isNull(),
-                     action->data().toString() == QLatin1String("eu-west-1"));
-        }
-
-        std::unique_ptr<QMenu> sectionMenu(
-            panel->createSectionMenu(QStringLiteral("Core"), nullptr));
-        findAction(sectionMenu.get(), QStringLiteral("Delete Group"))->trigger();
-        QCOMPARE(store.organization().groupNames,
-                 (QStringList{QStringLiteral("Data"), QStringLiteral("R&D")}));
     }
 
     void rightClickShowsTheRowsMenu_data()
@@ -562,13 +483,10 @@ private Q_SLOTS:
     {
         QFETCH(QString, entryName);
         QFETCH(QString, firstAction);
-        test::ViewTestStore fixture;
-        fixture.setAccounts(demoAccounts());
         Organization organization;
         organization.groupNames = {QStringLiteral("Core")};
-        fixture.setOrganization(organization);
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
+        Harness h(organization);
+        auto &[fixture, recorder, panel] = h;
         panel->toggleExpanded(QStringLiteral("222222222222"));
 
         QVERIFY(clickEntry(*panel, entryName, {}, Qt::RightButton));
@@ -581,12 +499,10 @@ private Q_SLOTS:
 
     void aPinMovesOneRowAndASyncResetsOnce()
     {
-        test::ViewTestStore fixture;
+        Harness h;
+        auto &[fixture, recorder, panel] = h;
         AccountStore &store = *fixture.store;
-        fixture.setAccounts(demoAccounts());
         store.togglePinnedAccount(QStringLiteral("444444444444"));
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
         const QString id = QStringLiteral("222222222222");
         panel->toggleExpanded(id);
         QAbstractItemModel *model = listView(*panel)->model();
@@ -599,10 +515,6 @@ private Q_SLOTS:
         QCOMPARE(listEntries(*panel).mid(0, 5),
                  (strings({"section:pinned", "account:444444444444", "account:222222222222",
                            "role:PowerUser", "section:other"})));
-        QCOMPARE(sectionText(*panel, QStringLiteral("pinned")), QStringLiteral("Pinned  2"));
-        QVERIFY(entry(*panel, QStringLiteral("account:") + id)
-                    .data(AccountListModel::PinnedRole)
-                    .toBool());
 
         QList<AWSAccount> synced = demoAccounts();
         synced.removeLast();
@@ -614,14 +526,8 @@ private Q_SLOTS:
 
     void keyboardMovesThroughRowsAndActs()
     {
-        test::ViewTestStore fixture;
-        AccountStore &store = *fixture.store;
-        fixture.setSession(AccountStoreSession::signedIn());
-        fixture.setAccounts(demoAccounts());
-        store.defaults().setString(QStringLiteral("startUrl"),
-                                   QStringLiteral("https://example.awsapps.com/start"));
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
+        Harness h;
+        auto &[fixture, recorder, panel] = h;
         QVERIFY(showPanel(*panel));
         panel->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(panel.get()));
@@ -671,17 +577,13 @@ private Q_SLOTS:
 
     void newGroupSheetCreatesAndMovesOrCancels()
     {
-        QTemporaryDir folder;
-        test::ViewTestStore fixture(folder.filePath(QStringLiteral("organization.json")));
+        Harness h({}, true);
+        auto &[fixture, recorder, panel] = h;
         AccountStore &store = *fixture.store;
-        fixture.setSession(AccountStoreSession::signedIn());
-        fixture.setAccounts(demoAccounts());
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
         const QString id = QStringLiteral("444444444444");
         auto *name = panel->findChild<QLineEdit *>(QStringLiteral("newGroupName"));
 
-        std::unique_ptr<QMenu> menu(row(*panel, id)->createAccountMenu(nullptr));
+        std::unique_ptr<QMenu> menu(panel->accountRow(id)->createAccountMenu(nullptr));
         findAction(menu.get(), QStringLiteral("New Group…"))->trigger();
         QCOMPARE(currentPage(*panel), QStringLiteral("newGroupSheet"));
         QCOMPARE(panel->newGroupAccountId(), std::optional<QString>(id));

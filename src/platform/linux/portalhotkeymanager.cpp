@@ -154,6 +154,8 @@ public:
     ~PortalHotKeyManager() override { closeSession(); }
 
     bool isRegistered() const override { return m_registered; }
+    // The portal may show a dialog for every binding.
+    bool triesQuietly() const override { return false; }
 
     QCoro::Task<void> registerChord(QKeyCombination chord) override
     {

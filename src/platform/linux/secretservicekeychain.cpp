@@ -439,6 +439,19 @@ KeychainSecurityOperations makeSecretServiceKeychainOperations()
     operations.add = add;
     operations.remove = remove;
     operations.storeDescription = QStringLiteral("the desktop keyring (Secret Service)");
+    operations.describeFailure = [](std::int32_t status) -> QString {
+        QString reason = QStringLiteral("the request failed");
+        if (status == secretServiceStatusLocked) {
+            reason = QStringLiteral("the keyring is locked and was not unlocked");
+        } else if (status == secretServiceStatusUnavailable) {
+            reason = QStringLiteral("no keyring service answered on the session bus");
+        } else if (status == secretServiceStatusInvalidQuery) {
+            reason = QStringLiteral("the item could not be named");
+        }
+        return QStringLiteral("Tessera could not access the Secret Service (GNOME Keyring or "
+                              "KWallet): ") +
+               reason;
+    };
     return operations;
 }
 
