@@ -72,8 +72,7 @@ void AccountStore::loadPersistedState()
         m_loadingPersistedState = false;
 
         try {
-            auto cache = loadAccountCache();
-            if (auto *loaded = std::get_if<AccountCache>(&cache)) {
+            if (const auto loaded = loadAccountCache()) {
                 m_accounts = loaded->accounts;
                 m_lastSync = loaded->lastSync;
             }
@@ -84,8 +83,7 @@ void AccountStore::loadPersistedState()
     }
 
     try {
-        auto organization = loadOrganization(m_organizationFileURL);
-        if (auto *loaded = std::get_if<Organization>(&organization)) {
+        if (const auto loaded = loadOrganization(m_organizationFileURL)) {
             m_organization = *loaded;
         }
     } catch (const Error &error) {

@@ -55,9 +55,7 @@ private:
     // What the next start would read.
     Organization savedOrganization() const
     {
-        const auto loaded = loadOrganization(m_file);
-        const auto *organization = std::get_if<Organization>(&loaded);
-        return organization ? *organization : Organization{};
+        return loadOrganization(m_file).value_or(Organization{});
     }
 
     // Deletes the file so that a test can see whether an operation wrote at all.

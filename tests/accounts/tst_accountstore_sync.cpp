@@ -113,9 +113,9 @@ private Q_SLOTS:
         QCOMPARE(store.lastSync(), h.clock->currentDateTime());
 
         const auto cache = loadAccountCache();
-        QVERIFY(std::holds_alternative<AccountCache>(cache));
-        QCOMPARE(std::get<AccountCache>(cache).accounts, store.accounts());
-        QCOMPARE(std::get<AccountCache>(cache).lastSync, *store.lastSync());
+        QVERIFY(cache);
+        QCOMPARE(cache->accounts, store.accounts());
+        QCOMPARE(cache->lastSync, *store.lastSync());
     }
 
     // A rejected token ends the session; every other failure shows its description. The
