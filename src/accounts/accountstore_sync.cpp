@@ -138,11 +138,12 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
             qCCritical(lcPersistence).noquote()
                 << "Account cache save failed:" << error.description();
         }
-        if (const auto failed = updateAWSProfilesAfterSync(
-                m_accounts, normalizedStartURL(*m_defaults), configuredSSORegion(*m_defaults),
-                *m_profileSettings, now())) {
-            setErrorMessage(QString(
-                QStringLiteral("Accounts synced, but AWS profiles were not updated: ") + *failed));
+        try {
+            updateAWSProfilesAfterSync(m_accounts, normalizedStartURL(*m_defaults),
+                                       configuredSSORegion(*m_defaults), *m_profileSettings, now());
+        } catch (const Error &error) {
+            setErrorMessage(QStringLiteral("Accounts synced, but AWS profiles were not updated: ") +
+                            error.description());
         }
     } catch (...) {
         setErrorMessage(describeException(std::current_exception()));
