@@ -126,8 +126,6 @@ private Q_SLOTS:
             << session.arg(u"corp"_s, QStringLiteral("https://other.awsapps.com/start")) +
                    block.arg(native.arg(u"corp"_s))
             << QString();
-        QTest::newRow("no block") << session.arg(u"corp"_s, ourURL) + native.arg(u"corp"_s)
-                                  << QString();
     }
     void findsTheSessionTheBlockUses()
     {
