@@ -61,16 +61,12 @@ private Q_SLOTS:
         QCOMPARE(tessera::normalizeStartURL(typed), normalized);
     }
 
-    void accessorsReadTheSettingsEachTime()
+    void accessorsTidyWhatTheyRead()
     {
-        InMemorySettingsStore settings;
-        // Absent keys, even without registered defaults.
-        QCOMPARE(normalizedStartURL(settings), QString());
+        InMemorySettingsStore settings; // without registered defaults
         QCOMPARE(configuredSSORegion(settings), QStringLiteral("us-west-1"));
-        settings.setString(QStringLiteral("startUrl"), QStringLiteral(" https://a/start/ "));
         settings.setString(QStringLiteral("ssoRegion"), QStringLiteral("  EU-West-1\n"));
         settings.setString(QStringLiteral("defaultConsoleRegion"), QStringLiteral("   "));
-        QCOMPARE(normalizedStartURL(settings), QStringLiteral("https://a/start"));
         QCOMPARE(configuredSSORegion(settings), QStringLiteral("eu-west-1"));
         QCOMPARE(configuredDefaultConsoleRegion(settings), std::nullopt);
         settings.setString(QStringLiteral("defaultConsoleRegion"), QStringLiteral(" AP-South-1 "));
