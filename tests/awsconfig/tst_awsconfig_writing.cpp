@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -182,6 +183,8 @@ private Q_SLOTS:
                  QStringLiteral("old"));
         for (const char *broken : {"{\"a\": 1}", "not json"}) {
             writeText(mappings, QString::fromLatin1(broken));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("^Ignored the profile names")));
             QVERIFY(AWSConfigManager::loadMappings().isEmpty());
         }
     }

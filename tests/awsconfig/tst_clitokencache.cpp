@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -132,6 +133,13 @@ private Q_SLOTS:
         QFETCH(QString, config);
         QFETCH(QString, session);
         QCOMPARE(sessionSharedWithCLI(config, ourURL).value_or(QString()), session);
+    }
+
+    void aMalformedBlockSharesNothingAndSaysWhy()
+    {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Sign-in not shared"_s));
+        QCOMPARE(sessionSharedWithCLI(u"# >>> Tessera managed AWS profiles\n"_s, ourURL),
+                 std::nullopt);
     }
 };
 

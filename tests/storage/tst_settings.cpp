@@ -1,6 +1,7 @@
 // Settings: registered defaults, typed access, the shared accessors and the migration.
 #include "storage/settings.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -41,6 +42,12 @@ private Q_SLOTS:
         QCOMPARE(reopened.boolean(QStringLiteral("awsProfileAutoSync")), true);
         reopened.setString(QStringLiteral("syncMinutes"), QStringLiteral("15.0"));
         QCOMPARE(reopened.integer(QStringLiteral("syncMinutes")), 15);
+
+        // A value that cannot be stored is logged; the control already shows it.
+        QSettingsStore unwritable(path + QStringLiteral("/below-a-file.conf"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^Could not store the setting")));
+        unwritable.setBool(QStringLiteral("onboardingComplete"), true);
     }
 
     void normalizeStartURL_data()

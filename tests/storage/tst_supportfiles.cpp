@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -82,6 +83,9 @@ private Q_SLOTS:
         // And a file where the folder belongs.
         QDir(folder()).removeRecursively();
         QVERIFY(writeBytes(folder(), "not a folder"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^Could not create the folder")));
+        namedSupportFileURL(QStringLiteral("aws-profile-mappings.json"));
         QVERIFY_THROWS_EXCEPTION(FileError, loadAccountCache());
         QVERIFY_THROWS_EXCEPTION(FileError, saveOrganization(Organization()));
         QFile::remove(folder());
