@@ -8,6 +8,7 @@
 //   bench_menupanel --size N [--screenshot PNG]  one size in this process
 //   bench_menupanel --binary PATH [--size N]    the tessera binary: start-up and idle memory
 #include "accounts/accountstore.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/manualclock.h"
 #include "processstats.h"
 #include "storage/inmemorykeychain.h"
@@ -212,11 +213,14 @@ int runPanel(int count, const QString &screenshot)
     auto settings = std::make_shared<InMemorySettingsStore>();
     registerTesseraDefaults(*settings);
     InMemoryKeychainStore keychain;
-    AccountStoreServices services;
-    services.clock = clock;
-    AccountStore store(
-        true, std::nullopt, TokenRefreshScheduler::fromClock(clock),
-        Keychain(keychain.operations()), settings, [](const QUrl &) { return true; }, services);
+    AccountStore::Options storeOptions;
+    storeOptions.loadPersistedState = true;
+    storeOptions.keychain = Keychain(keychain.operations());
+    storeOptions.settings = settings;
+    storeOptions.openURL = [](const QUrl &) { return true; };
+    storeOptions.transport = defaultHttpTransport();
+    storeOptions.clock = clock;
+    AccountStore store(std::move(storeOptions));
     const qint64 rssLoaded = statusKiB(QStringLiteral("/proc/self/status"), "VmRSS:");
 
     // As the desktop shell opens it: a window holding the panel.

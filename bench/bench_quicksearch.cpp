@@ -2,6 +2,7 @@
 // letter typed, as the panel does. Prints the time per keystroke (median, 99th percentile,
 // worst) and the heap allocations made per keystroke.
 #include "accounts/accountstore.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/manualclock.h"
 #include "quicksearch/quickswitchermodel.h"
 #include "quicksearchbenchdata.h"
@@ -129,11 +130,14 @@ int main(int argc, char **argv)
     auto settings = std::make_shared<InMemorySettingsStore>();
     registerTesseraDefaults(*settings);
     InMemoryKeychainStore keychain;
-    AccountStoreServices services;
-    services.clock = clock;
-    AccountStore store(
-        true, std::nullopt, TokenRefreshScheduler::fromClock(clock),
-        Keychain(keychain.operations()), settings, [](const QUrl &) { return true; }, services);
+    AccountStore::Options storeOptions;
+    storeOptions.loadPersistedState = true;
+    storeOptions.keychain = Keychain(keychain.operations());
+    storeOptions.settings = settings;
+    storeOptions.openURL = [](const QUrl &) { return true; };
+    storeOptions.transport = defaultHttpTransport();
+    storeOptions.clock = clock;
+    AccountStore store(std::move(storeOptions));
     std::printf("accounts %lld, pinned %lld, grouped %lld, groups %lld\n",
                 static_cast<long long>(store.accounts().size()),
                 static_cast<long long>(store.organization().pinnedAccountIds.size()),

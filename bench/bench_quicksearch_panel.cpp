@@ -3,6 +3,7 @@
 // painted; and the time from the hotkey to the panel's first paint. The same organisation
 // and queries as bench_quicksearch, so the two sets of figures can be compared.
 #include "accounts/accountstore.h"
+#include "aws/curlhttptransport.h"
 #include "foundation/manualclock.h"
 #include "platform/hotkeymanager.h"
 #include "quicksearchbenchdata.h"
@@ -99,12 +100,14 @@ int main(int argc, char **argv)
     auto settings = std::make_shared<InMemorySettingsStore>();
     registerTesseraDefaults(*settings);
     InMemoryKeychainStore keychain;
-    AccountStoreServices storeServices;
-    storeServices.clock = clock;
-    AccountStore store(
-        true, std::nullopt, TokenRefreshScheduler::fromClock(clock),
-        Keychain(keychain.operations()), settings, [](const QUrl &) { return true; },
-        storeServices);
+    AccountStore::Options storeOptions;
+    storeOptions.loadPersistedState = true;
+    storeOptions.keychain = Keychain(keychain.operations());
+    storeOptions.settings = settings;
+    storeOptions.openURL = [](const QUrl &) { return true; };
+    storeOptions.transport = defaultHttpTransport();
+    storeOptions.clock = clock;
+    AccountStore store(std::move(storeOptions));
     std::printf("accounts %lld x %d roles\n", static_cast<long long>(store.accounts().size()),
                 rolesPerAccount);
 

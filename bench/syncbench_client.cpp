@@ -114,10 +114,13 @@ int runSyncClient(int argc, char **argv)
 
     // Made here, after the driver set AWS_ENDPOINT_URL_SSO and AWS_CA_BUNDLE, as the
     // application's default session would be.
-    AccountStoreServices services{SystemClock::shared(), defaultHttpTransport(), settings};
-    AccountStore store(
-        true, std::nullopt, TokenRefreshScheduler::system(), keychain, settings,
-        [](const QUrl &) { return false; }, services);
+    AccountStore::Options storeOptions;
+    storeOptions.loadPersistedState = true;
+    storeOptions.keychain = keychain;
+    storeOptions.settings = settings;
+    storeOptions.openURL = [](const QUrl &) { return false; };
+    storeOptions.transport = defaultHttpTransport();
+    AccountStore store(std::move(storeOptions));
     if (!store.session().isSignedIn()) {
         std::fputs("bench_sync client: the stored token was not taken up\n", stderr);
         return 2;

@@ -1,106 +1,105 @@
 #include "accounts/accountstore.h"
 
-#include "accounts/sessionlogging.h"
-#include "aws/curlhttptransport.h"
+#include "catalog/consolelink.h"
 #include "foundation/logging.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"
+
+#include <QCoreApplication>
 
 Q_LOGGING_CATEGORY(lcSession, "com.tessera.app.Session", QtInfoMsg)
 
 namespace tessera {
 
-namespace {
-const QString organizationLoadFailedMessage = QStringLiteral(
-    "Tessera could not load your saved organization. The existing file was left untouched.");
-}
-
-TokenRefreshScheduler TokenRefreshScheduler::system()
-{
-    return fromClock(SystemClock::shared());
-}
-
-TokenRefreshScheduler TokenRefreshScheduler::fromClock(std::shared_ptr<Clock> clock)
-{
-    return TokenRefreshScheduler{
-        [clock](std::chrono::milliseconds duration, CancellationToken token) {
-            return clock->sleep(duration, std::move(token));
-        }};
-}
-
-AccountStore::AccountStore(bool loadPersistedState, std::optional<QString> organizationFileURL,
-                           TokenRefreshScheduler tokenRefreshScheduler, Keychain keychain,
-                           std::shared_ptr<SettingsStore> defaults, OpenURLFunction openURL,
-                           AccountStoreServices services, QObject *parent)
+AccountStore::AccountStore(Options options, QObject *parent)
     : QObject(parent)
-    , m_tokenRefreshScheduler(std::move(tokenRefreshScheduler))
-    , m_keychain(std::move(keychain))
-    , m_defaults(std::move(defaults))
-    , m_openURL(std::move(openURL))
-    , m_organizationFileURL(std::move(organizationFileURL))
-    , m_clock(services.clock ? std::move(services.clock) : SystemClock::shared())
-    , m_transport(services.transport ? std::move(services.transport) : defaultHttpTransport())
-    , m_profileSettings(services.profileSettings ? std::move(services.profileSettings) : m_defaults)
+    , m_options(std::move(options))
 {
-    if (!loadPersistedState) {
-        return;
+    Q_ASSERT(m_options.transport && m_options.settings);
+    if (!m_options.clock) {
+        m_options.clock = SystemClock::shared();
     }
-    this->loadPersistedState();
+    const QPointer<AccountStore> self(this);
+    m_tokens = std::make_unique<TokenKeeper>(TokenKeeper::Options{
+        m_options.keychain, m_options.transport, m_options.clock, m_options.refreshScheduler,
+        [self] { return self && self->m_session.isSignedIn(); }});
+    m_sync = std::make_unique<AccountSync>(AccountSync::Options{
+        this, m_options.transport, m_options.clock, m_options.settings, m_options.profileSettings});
+    m_organization = std::make_unique<OrganizationFile>(m_options.organizationFile);
+    connectParts();
+    if (m_options.loadPersistedState) {
+        loadPersistedState();
+    }
 }
 
 AccountStore::~AccountStore()
 {
     m_tearingDown = true;
-    if (m_proactiveRefreshTask) {
-        m_proactiveRefreshTask->cancel();
-    }
-    if (m_accessTokenRefresh) {
-        m_accessTokenRefresh->task.cancel();
-    }
     if (m_signInTask) {
         m_signInTask->cancel();
     }
-    m_syncTask.cancel();
+    // Their running tasks end while the store is still whole.
+    m_sync.reset();
+    m_tokens.reset();
+}
+
+void AccountStore::connectParts()
+{
+    connect(m_tokens.get(), &TokenKeeper::expiresAtChanged, this,
+            &AccountStore::tokenExpiresAtChanged);
+    connect(m_tokens.get(), &TokenKeeper::hasRefreshTokenChanged, this,
+            &AccountStore::hasRefreshTokenChanged);
+    connect(m_tokens.get(), &TokenKeeper::expired, this, &AccountStore::expireSession);
+    connect(m_tokens.get(), &TokenKeeper::keychainFailed, this,
+            [this](const QString &description) { setErrorMessage(description); });
+
+    connect(m_sync.get(), &AccountSync::accountsChanged, this, &AccountStore::accountsChanged);
+    connect(m_sync.get(), &AccountSync::lastSyncChanged, this, &AccountStore::lastSyncChanged);
+    connect(m_sync.get(), &AccountSync::syncingChanged, this, &AccountStore::syncingChanged);
+    connect(m_sync.get(), &AccountSync::started, this, [this] { setErrorMessage(std::nullopt); });
+    connect(m_sync.get(), &AccountSync::failed, this,
+            [this](const QString &message) { setErrorMessage(message); });
+    connect(m_sync.get(), &AccountSync::tokenRejected, this, &AccountStore::expireSession);
+
+    connect(m_organization.get(), &OrganizationFile::organizationChanged, this,
+            &AccountStore::organizationChanged);
+    connect(m_organization.get(), &OrganizationFile::failed, this,
+            [this](const QString &message) { setErrorMessage(message); });
+    // Only the organization's own earlier message is cleared; one shown since stays.
+    connect(m_organization.get(), &OrganizationFile::recovered, this,
+            [this](const QString &message) {
+                if (m_errorMessage == message) {
+                    setErrorMessage(std::nullopt);
+                }
+            });
 }
 
 void AccountStore::loadPersistedState()
 {
-    if (!m_organizationFileURL) {
-        m_loadingPersistedState = true;
+    const bool whole = !m_options.organizationFile;
+    if (whole) {
         // A load still waiting for the keyring runs on by itself.
-        const QCoro::Task<void> loading = loadSavedSignIn(QPointer<AccountStore>(this), m_keychain);
-        m_loadingPersistedState = false;
-
+        const QCoro::Task<void> loading =
+            loadSavedSignIn(QPointer<AccountStore>(this), m_options.keychain);
         try {
             if (const auto loaded = loadAccountCache()) {
-                m_accounts = loaded->accounts;
-                m_lastSync = loaded->lastSync;
+                m_sync->restore(loaded->accounts, loaded->lastSync);
             }
         } catch (const Error &error) {
             qCCritical(lcPersistence).noquote()
                 << "Account cache load failed:" << error.description();
         }
     }
-
-    try {
-        if (const auto loaded = loadOrganization(m_organizationFileURL)) {
-            m_organization = *loaded;
-        }
-    } catch (const Error &error) {
-        m_organizationPersistenceBlocked = true;
-        reportOrganizationFailure(organizationLoadFailedMessage, error.description());
-    }
-
-    if (!m_organizationFileURL) {
-        configureSyncTimer();
-        scheduleProactiveRefresh();
+    m_organization->load();
+    if (whole) {
+        m_sync->configureTimer();
     }
 }
 
 QCoro::Task<void> AccountStore::loadSavedSignIn(QPointer<AccountStore> store, Keychain keychain)
 {
     // A sign-in or sign-out while the keyring answers decides the state instead.
-    const int generation = store->m_tokenGeneration;
+    const int generation = store->m_tokens->generation();
     const quint64 signInSerial = store->m_signInSerial;
     std::optional<ClientRegistration> registration;
     std::optional<SSOToken> token;
@@ -110,52 +109,28 @@ QCoro::Task<void> AccountStore::loadSavedSignIn(QPointer<AccountStore> store, Ke
         token = co_await keychain.load<SSOToken>(QLatin1String(keychainTokenAccount));
     } catch (const Error &error) {
         if (isAlive(store)) {
-            store->reportKeychainFailure(error);
+            store->reportKeychainFailure(error.description());
         }
     }
-    if (!isAlive(store) || store->m_tokenGeneration != generation ||
+    if (!isAlive(store) || store->m_tokens->generation() != generation ||
         store->m_signInSerial != signInSerial) {
         co_return;
     }
-    store->applySavedSignIn(std::move(registration), std::move(token));
-}
-
-void AccountStore::applySavedSignIn(std::optional<ClientRegistration> registration,
-                                    std::optional<SSOToken> token)
-{
-    m_clientRegistration = std::move(registration);
+    store->m_tokens->setRegistration(std::move(registration));
     if (!token) {
-        return;
+        co_return;
     }
-    const bool usable = isTokenUsable(*token);
-    if (m_loadingPersistedState) {
-        // Nobody watches yet, and the constructor plans the refresh once all is loaded.
-        m_token = std::move(token);
-        m_tokenExpiresAt = m_token->expiresAt;
-        m_hasRefreshToken = m_token->refreshToken.has_value();
-        if (usable) {
-            m_session = AccountStoreSession::signedIn();
-        }
-        return;
-    }
-    applyToken(std::move(token));
+    const bool usable = store->m_tokens->isUsable(*token);
+    store->m_tokens->apply(std::move(token));
     if (usable) {
-        setSession(AccountStoreSession::signedIn());
+        store->setSession(AccountStoreSession::signedIn());
     }
 }
 
-void AccountStore::reportKeychainFailure(const Error &error)
+void AccountStore::reportKeychainFailure(const QString &description)
 {
-    qCCritical(lcPersistence).noquote() << "Keychain operation failed:" << error.description();
-    setErrorMessage(error.description());
-}
-
-void AccountStore::reportOrganizationFailure(const QString &message,
-                                             const QString &failureDescription)
-{
-    qCCritical(lcPersistence).noquote() << "Organization persistence failed:" << failureDescription;
-    m_organizationErrorMessage = message;
-    setErrorMessage(message);
+    qCCritical(lcPersistence).noquote() << "Keychain operation failed:" << description;
+    setErrorMessage(description);
 }
 
 bool AccountStore::isAlive(const QPointer<AccountStore> &store)
@@ -163,19 +138,27 @@ bool AccountStore::isAlive(const QPointer<AccountStore> &store)
     return store && !store->m_tearingDown;
 }
 
-bool AccountStore::isTokenUsable(const SSOToken &token) const
-{
-    return now() < token.expiresAt || token.refreshToken.has_value();
-}
-
 QDateTime AccountStore::now() const
 {
-    return m_clock->currentDateTime();
+    return m_options.clock->currentDateTime();
 }
 
-std::chrono::milliseconds AccountStore::syncTimerInterval() const
+std::optional<QDateTime> AccountStore::tokenExpiresAt() const
 {
-    return m_syncTimer ? m_syncTimer->intervalAsDuration() : std::chrono::milliseconds{0};
+    const auto &token = m_tokens->token();
+    return token ? std::optional(token->expiresAt) : std::nullopt;
+}
+
+bool AccountStore::hasRefreshToken() const
+{
+    const auto &token = m_tokens->token();
+    return token && token->refreshToken.has_value();
+}
+
+QString AccountStore::tokenRegion() const
+{
+    const auto &token = m_tokens->token();
+    return token ? token->region : configuredSSORegion(*m_options.settings);
 }
 
 void AccountStore::setSession(AccountStoreSession session)
@@ -185,42 +168,6 @@ void AccountStore::setSession(AccountStoreSession session)
     }
     m_session = std::move(session);
     Q_EMIT sessionChanged();
-}
-
-void AccountStore::setAccounts(QList<AWSAccount> accounts)
-{
-    if (m_accounts == accounts) {
-        return;
-    }
-    m_accounts = std::move(accounts);
-    Q_EMIT accountsChanged();
-}
-
-void AccountStore::setOrganization(Organization organization)
-{
-    if (m_organization == organization) {
-        return;
-    }
-    m_organization = std::move(organization);
-    Q_EMIT organizationChanged();
-}
-
-void AccountStore::setSyncing(bool syncing)
-{
-    if (m_syncing == syncing) {
-        return;
-    }
-    m_syncing = syncing;
-    Q_EMIT syncingChanged();
-}
-
-void AccountStore::setLastSync(std::optional<QDateTime> lastSync)
-{
-    if (m_lastSync == lastSync) {
-        return;
-    }
-    m_lastSync = std::move(lastSync);
-    Q_EMIT lastSyncChanged();
 }
 
 void AccountStore::setErrorMessage(std::optional<QString> message)
@@ -241,22 +188,55 @@ void AccountStore::setBrowserFallbackURL(std::optional<QUrl> url)
     Q_EMIT browserFallbackURLChanged();
 }
 
-void AccountStore::setTokenExpiresAt(std::optional<QDateTime> expiresAt)
+QString AccountStore::consoleRegionForAccount(const QString &accountId) const
 {
-    if (m_tokenExpiresAt == expiresAt) {
-        return;
-    }
-    m_tokenExpiresAt = std::move(expiresAt);
-    Q_EMIT tokenExpiresAtChanged();
+    return accountConsoleRegion(organization(), *m_options.settings, accountId);
 }
 
-void AccountStore::setHasRefreshToken(bool hasRefreshToken)
+QString accountConsoleRegion(const Organization &organization, const SettingsStore &settings,
+                             const QString &accountId)
 {
-    if (m_hasRefreshToken == hasRefreshToken) {
-        return;
+    const auto override = organization.accountConsoleRegions.constFind(accountId);
+    const std::optional<QString> first = override != organization.accountConsoleRegions.cend()
+                                             ? std::optional(override.value())
+                                             : std::nullopt;
+    const QSet<QString> disabled(organization.disabledConsoleRegionIds.cbegin(),
+                                 organization.disabledConsoleRegionIds.cend());
+    return resolveConsoleRegion(first, configuredDefaultConsoleRegion(settings),
+                                configuredSSORegion(settings), disabled);
+}
+
+std::optional<QUrl> AccountStore::consoleLink(const AWSAccount &account, const QString &roleName,
+                                              const std::optional<ConsoleService> &service) const
+{
+    const ConsoleService &target = service ? *service : consoleHome();
+    const auto destination = target.urlForRegion(consoleRegionForAccount(account.accountId));
+    if (!destination) {
+        return std::nullopt;
     }
-    m_hasRefreshToken = hasRefreshToken;
-    Q_EMIT hasRefreshTokenChanged();
+    return consoleDeepLink(normalizedStartURL(*m_options.settings), account.accountId, roleName,
+                           *destination);
+}
+
+bool AccountStore::openConsole(const AWSAccount &account, const QString &roleName,
+                               const std::optional<ConsoleService> &service)
+{
+    if (!isUsableStartURL(normalizedStartURL(*m_options.settings))) {
+        setErrorMessage(QStringLiteral("Set your access portal URL in Settings first."));
+        return false;
+    }
+    const auto link = consoleLink(account, roleName, service);
+    if (!link) {
+        setErrorMessage(QStringLiteral("Could not create the AWS console link."));
+        return false;
+    }
+    setErrorMessage(std::nullopt);
+    if (!m_options.openURL || !m_options.openURL(*link)) {
+        //: Shown when the desktop refused to open the console link in a browser.
+        setErrorMessage(qtTrId("Tessera could not open the AWS console link."));
+        return false;
+    }
+    return true;
 }
 
 } // namespace tessera

@@ -37,7 +37,7 @@ std::optional<QString> CLISignInSharing::effectiveSessionName() const
     const QString path =
         AWSConfigManager::resolvingSymlinks(AWSConfigManager::configFileURL(profiles));
     return sessionSharedWithCLI(AWSConfigManager::readConfig(path),
-                                normalizedStartURL(*m_store->defaultsPointer()));
+                                normalizedStartURL(*m_settings));
 }
 
 void CLISignInSharing::update()
@@ -46,7 +46,7 @@ void CLISignInSharing::update()
         return;
     }
     try {
-        const std::optional<SSOToken> &token = m_store->token();
+        const std::optional<SSOToken> &token = m_store->tokenKeeper().token();
         const std::optional<QString> sessionName =
             token && token->expiresAt > QDateTime::currentDateTimeUtc() ? effectiveSessionName()
                                                                         : std::nullopt;
@@ -54,9 +54,9 @@ void CLISignInSharing::update()
             withdraw();
         }
         if (sessionName) {
-            const CLITokenCacheEntry entry{normalizedStartURL(*m_store->defaultsPointer()),
-                                           configuredSSORegion(*m_store->defaultsPointer()),
-                                           token->accessToken, token->expiresAt};
+            const CLITokenCacheEntry entry{normalizedStartURL(*m_settings),
+                                           configuredSSORegion(*m_settings), token->accessToken,
+                                           token->expiresAt};
             if (m_cache.write(*sessionName, entry) != CLITokenCache::WriteOutcome::keptExisting) {
                 m_shared = Shared{*sessionName, token->accessToken};
             }

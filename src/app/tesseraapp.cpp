@@ -1,5 +1,6 @@
 #include "app/tesseraapp.h"
 
+#include "aws/curlhttptransport.h"
 #include "awsconfig/awsconfigmanager.h"
 #include "foundation/logging.h"
 #include "platform/clipboard.h"
@@ -98,9 +99,14 @@ TesseraApp::TesseraApp(TesseraAppDependencies dependencies, QObject *parent)
     }
     m_secretStoreDescription = operations.storeDescription;
 
-    m_store = std::make_unique<AccountStore>(
-        !m_inert, std::nullopt, std::move(dependencies.tokenRefreshScheduler),
-        Keychain(std::move(operations)), m_settings, std::move(dependencies.openURL));
+    AccountStore::Options storeOptions;
+    storeOptions.loadPersistedState = !m_inert;
+    storeOptions.keychain = Keychain(std::move(operations));
+    storeOptions.settings = m_settings;
+    storeOptions.openURL = std::move(dependencies.openURL);
+    storeOptions.transport = defaultHttpTransport();
+    storeOptions.refreshScheduler = std::move(dependencies.tokenRefreshScheduler);
+    m_store = std::make_unique<AccountStore>(std::move(storeOptions));
 
     if (!m_inert && dependencies.systemResumeNotifier) {
         m_resumeNotifier = dependencies.systemResumeNotifier();

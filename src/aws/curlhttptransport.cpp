@@ -28,7 +28,7 @@ QCoro::Task<HttpResponse> CurlHttpTransport::send(HttpRequest request, Cancellat
 {
     token.throwIfCancelled();
     if (m_caBundleProblem) {
-        throw TransportError(TransportError::Kind::tls, *m_caBundleProblem);
+        throw *m_caBundleProblem;
     }
     // Everything this object owns is used before the suspension; the transport may be gone
     // when the transfer ends.

@@ -2,6 +2,7 @@
 
 #include "aws/curltransfer.h"
 #include "aws/httptransport.h"
+#include "foundation/error.h"
 
 #include <memory>
 #include <optional>
@@ -40,7 +41,7 @@ private:
     std::shared_ptr<CurlMulti> m_multi;
     CurlTransferSettings m_settings;
     // Set when AWS_CA_BUNDLE names a file without a readable certificate.
-    std::optional<QString> m_caBundleProblem;
+    std::optional<TransportError> m_caBundleProblem;
 };
 
 // The process-wide HTTPS session, made on first use (on the main thread).

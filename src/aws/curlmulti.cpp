@@ -167,7 +167,12 @@ void CurlMulti::act(curl_socket_t socket, int events)
     const std::shared_ptr<CurlMulti> self = shared_from_this();
     ++m_dispatching;
     int running = 0;
-    curl_multi_socket_action(m_multi, socket, events, &running);
+    if (const CURLMcode acted = curl_multi_socket_action(m_multi, socket, events, &running);
+        acted != CURLM_OK) {
+        // libcurl's own failure (out of memory, a bad handle), which belongs to no one
+        // request and so reaches no user: logged.
+        qCWarning(lcNetwork, "curl_multi_socket_action failed: %s", curl_multi_strerror(acted));
+    }
 
     // Every ended transfer leaves the multi handle before any waiter resumes: a waiter may
     // start, cancel or shut down transfers, which libcurl allows only between its calls.

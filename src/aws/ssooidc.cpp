@@ -2,6 +2,7 @@
 
 #include "aws/endpoints.h"
 #include "aws/wirejson.h"
+#include "foundation/logging.h"
 #include "storage/orderedjson.h"
 
 #include <QJsonArray>
@@ -37,7 +38,10 @@ OIDCError errorFromResponse(const HttpResponse &response)
         const auto message = wire::optionalString(body, QStringLiteral("message"));
         const auto chosenMessage = description ? description : message;
         return OIDCError(error ? *error : statusCode, chosenMessage);
-    } catch (const DecodingError &) {
+    } catch (const DecodingError &error) {
+        // The user sees the status alone; what the body held instead goes to the log.
+        qCDebug(lcNetwork, "OIDC service answered HTTP %d without a readable error: %s",
+                response.status, qUtf8Printable(error.description()));
         return OIDCError(statusCode, std::nullopt);
     }
 }

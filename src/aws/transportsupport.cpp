@@ -18,9 +18,10 @@ CaBundle caBundleFromEnvironment()
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) ||
         QSslCertificate::fromDevice(&file, QSsl::Pem).isEmpty()) {
-        bundle.problem = QStringLiteral("The CA bundle named by AWS_CA_BUNDLE (“%1”) "
-                                        "holds no readable PEM certificate.")
-                             .arg(path);
+        bundle.problem = TransportError(
+            TransportError::Kind::tls, QStringLiteral("The CA bundle named by AWS_CA_BUNDLE (“%1”) "
+                                                      "holds no readable PEM certificate.")
+                                           .arg(path));
     }
     return bundle;
 }

@@ -15,7 +15,7 @@ struct CaBundle
     std::optional<QString> path;
     // Set when the named file holds no readable certificate: every request then fails
     // with it rather than silently trusting less (or more) than asked.
-    std::optional<QString> problem;
+    std::optional<TransportError> problem;
 };
 
 CaBundle caBundleFromEnvironment();

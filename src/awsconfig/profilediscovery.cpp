@@ -20,12 +20,11 @@ public:
     {
         close();
         // A profile the AWS CLI knows by an empty name cannot be chosen by name.
+        // An empty name therefore also stands for "not in a profile".
         auto identity = configlines::identifySection(header);
-        m_profile.reset();
-        if (identity.kind == AWSConfigSection::Kind::profile && !identity.name.isEmpty()) {
-            m_profile = std::move(identity.name);
-        }
-        m_matched = m_profile && configtext::containsNumberRun(*m_profile, m_accountId);
+        m_profile =
+            identity.kind == AWSConfigSection::Kind::profile ? std::move(identity.name) : QString();
+        m_matched = inProfile() && configtext::containsNumberRun(m_profile, m_accountId);
         m_role.reset();
     }
 
@@ -47,19 +46,19 @@ public:
         }
     }
 
-    bool inProfile() const { return m_profile.has_value(); }
+    bool inProfile() const { return !m_profile.isEmpty(); }
 
     // A later section of the same name replaces an earlier one, as it does for the AWS CLI.
     void close()
     {
-        if (!m_profile) {
+        if (!inProfile()) {
             return;
         }
         const bool hit = m_matched && (!m_roleName || m_role == m_roleName);
-        if (!m_hits.contains(*m_profile)) {
-            m_order.append(*m_profile);
+        if (!m_hits.contains(m_profile)) {
+            m_order.append(m_profile);
         }
-        m_hits.insert(*m_profile, hit);
+        m_hits.insert(m_profile, hit);
     }
 
     QStringList names() const
@@ -76,7 +75,7 @@ public:
 private:
     QString m_accountId;
     std::optional<QString> m_roleName;
-    std::optional<QString> m_profile;
+    QString m_profile;
     bool m_matched = false;
     std::optional<QString> m_role;
     QStringList m_order;

@@ -2,9 +2,6 @@
 
 #include "foundation/logging.h"
 
-#include <QDBusConnection>
-#include <QGuiApplication>
-
 namespace tessera {
 
 HotKeyError::HotKeyError(Kind kind, int status)
@@ -30,6 +27,7 @@ public:
     QCoro::Task<void> registerChord(QKeyCombination chord) override
     {
         if (chord.key() != Qt::Key_unknown) {
+            qCWarning(lcHotKey) << "No global hotkey facility to register a chord with";
             throw HotKeyError::installationFailed(-1);
         }
         co_return;
@@ -41,21 +39,6 @@ public:
 std::unique_ptr<HotKeyManager> makeUnavailableHotKeyManager()
 {
     return std::make_unique<UnavailableHotKeyManager>();
-}
-
-std::unique_ptr<HotKeyManager> makeDesktopHotKeyManager()
-{
-    // In a Wayland session an X11 grab would only see keys typed into X clients.
-    if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
-        QGuiApplication::platformName() == QLatin1String("wayland")) {
-        qCInfo(lcHotKey) << "Using the desktop portal's global shortcuts";
-        return makePortalHotKeyManager(QDBusConnection::sessionBus());
-    }
-    if (auto x11 = makeX11HotKeyManager()) {
-        return x11;
-    }
-    qCInfo(lcHotKey) << "No global hotkey facility on platform" << QGuiApplication::platformName();
-    return makeUnavailableHotKeyManager();
 }
 
 } // namespace tessera

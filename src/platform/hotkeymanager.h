@@ -8,8 +8,6 @@
 #include <memory>
 #include <qcoro/qcorotask.h>
 
-class QDBusConnection;
-
 namespace tessera {
 
 // A global chord could not be registered. The status is the desktop service's own code
@@ -57,11 +55,7 @@ Q_SIGNALS:
 // session in a Wayland session, or, where neither exists, a manager whose every
 // registration fails.
 std::unique_ptr<HotKeyManager> makeDesktopHotKeyManager();
-
-// Needs the xcb platform plugin; nullptr elsewhere.
-std::unique_ptr<HotKeyManager> makeX11HotKeyManager();
-// Talks to org.freedesktop.portal.Desktop on `bus`.
-std::unique_ptr<HotKeyManager> makePortalHotKeyManager(const QDBusConnection &bus);
+// A manager whose every registration fails, for a process without a desktop facility.
 std::unique_ptr<HotKeyManager> makeUnavailableHotKeyManager();
 
 } // namespace tessera

@@ -83,6 +83,8 @@ bool SingleInstance::claim(InstanceCommand command)
         // Nobody answered, so the socket file is left over from a crashed run.
         QLocalServer::removeServer(m_socketName);
         if (!server->listen(m_socketName)) {
+            qCWarning(lcApp).noquote() << "Could not listen for later starts on" << m_socketName
+                                       << "-" << server->errorString();
             delete server;
             return false;
         }

@@ -121,7 +121,7 @@ bool QuickSwitcherModel::openActionMenu()
             const auto *error = dynamic_cast<const Error *>(&failure);
             const QString description =
                 error ? error->description() : QString::fromUtf8(failure.what());
-            qCCritical(lcAWSConfig).noquote()
+            qCWarning(lcAWSConfig).noquote()
                 << "Quick Search AWS profile discovery failed:" << description;
             showFlash(
                 localizedText("Could not read ~/.aws/config.", "Could not read ~/.aws/config."));

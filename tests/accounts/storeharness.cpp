@@ -11,7 +11,6 @@ StoreHarness::StoreHarness()
     , service(std::make_shared<FakeIdentityCenter>(clock))
     , settings(std::make_shared<InMemorySettingsStore>())
     , profileSettings(std::make_shared<InMemorySettingsStore>())
-    , refreshSleeps(std::make_shared<std::vector<std::chrono::milliseconds>>())
 {
     QVERIFY(dataHome.isValid());
     qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
@@ -26,22 +25,28 @@ StoreHarness::~StoreHarness()
     store.reset();
 }
 
-AccountStore &StoreHarness::makeStore()
+TokenRefreshScheduler StoreHarness::scheduler() const
 {
     auto sleepClock = schedulerClock ? schedulerClock : clock;
-    auto sleeps = refreshSleeps;
-    TokenRefreshScheduler scheduler{
-        [sleepClock, sleeps](std::chrono::milliseconds duration, CancellationToken token) {
-            sleeps->push_back(duration);
-            return sleepClock->sleep(duration, std::move(token));
-        }};
-    OpenURLFunction openURL = [this](const QUrl &url) {
+    return TokenRefreshScheduler::fromClock(sleepClock);
+}
+
+AccountStore &StoreHarness::makeStore(std::optional<QString> organizationFile)
+{
+    AccountStore::Options options;
+    options.loadPersistedState = true;
+    options.organizationFile = std::move(organizationFile);
+    options.keychain = Keychain(keychainStore.operations());
+    options.settings = settings;
+    options.openURL = [this](const QUrl &url) {
         openedURLs << url;
         return browserOpens;
     };
-    store = std::make_unique<AccountStore>(true, std::nullopt, scheduler,
-                                           Keychain(keychainStore.operations()), settings, openURL,
-                                           AccountStoreServices{clock, service, profileSettings});
+    options.transport = service;
+    options.clock = clock;
+    options.refreshScheduler = scheduler();
+    options.profileSettings = profileSettings;
+    store = std::make_unique<AccountStore>(std::move(options));
     return *store;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "accounts/accountstore.h"
-#include "fakeidentitycenter.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
+#include "support/fakeidentitycenter.h"
 
 #include <QTemporaryDir>
 #include <memory>
@@ -23,7 +23,9 @@ struct StoreHarness
     ~StoreHarness();
 
     // Builds the store the way the application does, from what the fakes now hold.
-    AccountStore &makeStore();
+    AccountStore &makeStore(std::optional<QString> organizationFile = std::nullopt);
+    // Token steps sleep on `schedulerClock`, else on `clock`.
+    TokenRefreshScheduler scheduler() const;
 
     SSOToken tokenExpiringIn(double seconds, bool withRefreshToken = true) const;
     ClientRegistration registration(const QString &region = QLatin1String(harnessRegion),
@@ -45,7 +47,6 @@ struct StoreHarness
     InMemoryKeychainStore keychainStore;
     std::shared_ptr<InMemorySettingsStore> settings;
     std::shared_ptr<InMemorySettingsStore> profileSettings;
-    std::shared_ptr<std::vector<std::chrono::milliseconds>> refreshSleeps;
     QList<QUrl> openedURLs;
     bool browserOpens = true;
     std::unique_ptr<AccountStore> store;

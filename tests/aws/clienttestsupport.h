@@ -6,6 +6,8 @@
 #include "foundation/taskhandle.h"
 
 #include <QByteArray>
+#include <QStringList>
+#include <QTest>
 #include <optional>
 
 namespace tessera::test {
@@ -33,9 +35,24 @@ template<typename T> bool runToEnd(ManualClock &clock, const TaskHandle<T> &hand
     return handle.isFinished();
 }
 
-inline HttpResponse jsonReply(int status, const char *json)
+// "a b c" as {"a", "b", "c"}.
+inline QStringList words(const char *text)
 {
-    return InMemoryHttpTransport::response(status, QByteArray(json));
+    return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// One row of a data-driven test; text columns are QString.
+inline QString column(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+template<typename T> const T &column(const T &value)
+{
+    return value;
+}
+template<typename... Columns> void row(const char *name, const Columns &...columns)
+{
+    (QTest::newRow(name) << ... << column(columns));
 }
 
 } // namespace tessera::test

@@ -1,45 +1,25 @@
+#include "aws/adaptiveratelimiter.h"
 #include "aws/portalclient.h"
 #include "clienttestsupport.h"
 #include "support/testsupport.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
-#include <QUrlQuery>
 
 using namespace tessera;
 using namespace std::chrono_literals;
 using test::failureAs;
-using test::jsonReply;
+using test::row;
 
 namespace {
-QByteArray accountsPage(const QStringList &ids, const char *nextToken = nullptr)
+// A page of `count` accounts numbered from `first`, with `nextToken` unless it is null.
+QByteArray accountsPage(int count, const char *nextToken = nullptr, int first = 1)
 {
-    QJsonArray list;
-    for (const auto &id : ids) {
-        list.append(
-            QJsonObject{{QStringLiteral("accountId"), id},
-                        {QStringLiteral("accountName"), QString(QStringLiteral("name-") + id)},
-                        {QStringLiteral("emailAddress"), QStringLiteral("x@example.com")}});
+    QByteArrayList entries;
+    for (int i = first; i < first + count; ++i) {
+        entries << R"({"accountId":")" + QByteArray::number(i) + R"(","accountName":"a"})";
     }
-    QJsonObject page{{QStringLiteral("accountList"), list}};
-    if (nextToken) {
-        page.insert(QStringLiteral("nextToken"), QString::fromLatin1(nextToken));
-    }
-    return QJsonDocument(page).toJson(QJsonDocument::Compact);
-}
-
-// A page of `count` identical entries, with a next token unless it is the last.
-QByteArray pageOf(const char *listKey, const QByteArray &entry, int count, bool last)
-{
-    QByteArray entries = entry;
-    for (int i = 1; i < count; ++i) {
-        entries += ',' + entry;
-    }
-    return QByteArray("{\"") + listKey + "\":[" + entries + "]" +
-           (last ? QByteArray("}")
-                 : QByteArray(",\"nextToken\":\"page-") + QByteArray::number(count) + "\"}");
+    return R"({"accountList":[)" + entries.join(',') + ']' +
+           (nextToken ? QByteArray(R"(,"nextToken":")") + nextToken + "\"}" : QByteArray("}"));
 }
 
 QStringList ids(const QList<AccountEntry> &accounts)
@@ -50,6 +30,16 @@ QStringList ids(const QList<AccountEntry> &accounts)
     }
     return out;
 }
+
+std::vector<qint64> sleptMs(const ManualClock &clock)
+{
+    std::vector<qint64> out;
+    for (auto sleep : clock.requestedSleeps()) {
+        out.push_back(sleep.count());
+    }
+    return out;
+}
+
 } // namespace
 
 class TestPortalClient : public QObject
@@ -59,17 +49,22 @@ class TestPortalClient : public QObject
     std::shared_ptr<ManualClock> clock;
     std::shared_ptr<InMemoryHttpTransport> transport;
 
-    PortalClient client(int maximumPageCount = 1000,
-                        const QString &region = QStringLiteral("us-east-2"))
+    PortalClient client(
+        int maximumPageCount = 1000, std::function<double()> random = [] { return 0.5; }) const
     {
-        return PortalClient(region, QStringLiteral("token-1"), transport, maximumPageCount,
-                            PortalRetryOptions{clock, [] { return 0.5; }});
+        return PortalClient(QStringLiteral("us-east-2"), QStringLiteral("token-1"), transport,
+                            maximumPageCount, PortalRetryOptions{clock, std::move(random)});
     }
 
-    TaskHandle<QList<AccountEntry>> startListing(const PortalClient &portal)
+    TaskHandle<QList<AccountEntry>> startListing(const PortalClient &portal) const
     {
         return startTask<QList<AccountEntry>>(
             [portal](CancellationToken t) { return portal.listAccounts(t); });
+    }
+
+    void enqueue(int status, const QByteArray &body, HttpHeaders headers = {})
+    {
+        transport->enqueue(InMemoryHttpTransport::response(status, body, std::move(headers)));
     }
 
 private Q_SLOTS:
@@ -83,232 +78,202 @@ private Q_SLOTS:
 
     void followsPagesInOrderWithTheirTokens()
     {
-        transport->enqueue(InMemoryHttpTransport::response(
-            200, accountsPage({QStringLiteral("3"), QStringLiteral("1")}, "T1+/=")));
-        transport->enqueue(
-            InMemoryHttpTransport::response(200, accountsPage({QStringLiteral("2")}, "T2")));
-        transport->enqueue(
-            InMemoryHttpTransport::response(200, accountsPage({QStringLiteral("1")})));
+        enqueue(200, accountsPage(2, "T1+/=", 3));
+        enqueue(200, accountsPage(1, "", 2));
+        enqueue(200, accountsPage(1));
         const auto accounts = test::waitFor(client().listAccounts());
         // Neither sorted nor de-duplicated.
-        QCOMPARE(ids(accounts), (QStringList{QStringLiteral("3"), QStringLiteral("1"),
-                                             QStringLiteral("2"), QStringLiteral("1")}));
-        QCOMPARE(accounts[0].accountName, QStringLiteral("name-3"));
+        QCOMPARE(ids(accounts), test::words("3 4 2 1"));
+        enqueue(200, R"({"roleList":[{"roleName":"Zeta","accountId":"1"},{"roleName":"Admin"}]})");
+        const auto roles = test::waitFor(client().listRoles(QStringLiteral("123456789012")));
+        QCOMPARE(roles, test::words("Zeta Admin"));
 
-        const auto &sent = transport->requests();
-        QCOMPARE(sent.size(), 3);
-        QCOMPARE(
-            sent[0].url.toEncoded(),
-            QByteArray(
-                "https://portal.sso.us-east-2.amazonaws.com/assignment/accounts?max_result=100"));
-        // Tokens are percent-encoded in full, "+" included, and decode back unchanged.
-        QCOMPARE(sent[1].url.toEncoded(),
-                 QByteArray("https://portal.sso.us-east-2.amazonaws.com/assignment/"
-                            "accounts?max_result=100&next_token=T1%2B%2F%3D"));
-        QCOMPARE(sent[2].url.query(QUrl::FullyEncoded),
-                 QStringLiteral("max_result=100&next_token=T2"));
-        for (const auto &request : sent) {
-            QCOMPARE(request.method, QByteArray("GET"));
-            QCOMPARE(request.headers, (HttpHeaders{{"x-amz-sso_bearer_token", "token-1"}}));
-            QVERIFY(request.body.isEmpty());
-            QCOMPARE(request.timeout, 60s);
+        const QByteArray base = "https://portal.sso.us-east-2.amazonaws.com/assignment/";
+        // Tokens are percent-encoded in full, "+" included; an empty token is still a token.
+        const QByteArrayList urls{
+            "accounts?max_result=100", "accounts?max_result=100&next_token=T1%2B%2F%3D",
+            "accounts?max_result=100&next_token=", "roles?account_id=123456789012&max_result=100"};
+        QCOMPARE(transport->requestCount(), 4);
+        for (int i = 0; i < 4; ++i) {
+            const HttpRequest &sent = transport->requests()[i];
+            QCOMPARE(sent.url.toEncoded(), base + urls[i]);
+            QCOMPARE(sent.method, QByteArray("GET"));
+            QCOMPARE(sent.headers, (HttpHeaders{{"x-amz-sso_bearer_token", "token-1"}}));
+            QCOMPARE(sent.timeout, 60s);
         }
     }
 
-    void listsRolesOfOneAccount()
-    {
-        transport->enqueue(jsonReply(
-            200,
-            R"({"roleList":[{"roleName":"Zeta","accountId":"1"},{"roleName":"Admin"}],"nextToken":""})"));
-        transport->enqueue(jsonReply(200, R"({"roleList":[],"nextToken":null})"));
-        const auto roles = test::waitFor(client().listRoles(QStringLiteral("123456789012")));
-        QCOMPARE(roles, (QStringList{QStringLiteral("Zeta"), QStringLiteral("Admin")}));
-        QCOMPARE(transport->requestCount(), 2);
-        QCOMPARE(transport->requests()[0].url.toEncoded(),
-                 QByteArray("https://portal.sso.us-east-2.amazonaws.com/assignment/"
-                            "roles?account_id=123456789012&max_result=100"));
-        // An empty token is still a token.
-        QCOMPARE(transport->requests()[1].url.query(QUrl::FullyEncoded),
-                 QStringLiteral("account_id=123456789012&max_result=100&next_token="));
-    }
-
-    void paginationGuards_data()
+    void listingsEndOnlyWhenSound_data()
     {
         QTest::addColumn<int>("maximumPageCount");
-        QTest::addColumn<QList<QByteArray>>("pages");
-        QTest::addColumn<int>("failure"); // PortalError::Case, or -1 for success
+        QTest::addColumn<QByteArrayList>("pages"); // a bare number: that status, no body
+        QTest::addColumn<QString>("failure");      // the description, empty for success
         QTest::addColumn<int>("requests");
-
-        const QByteArray withA = accountsPage({QStringLiteral("1")}, "A");
-        const QByteArray withB = accountsPage({QStringLiteral("2")}, "B");
-        const QByteArray last = accountsPage({QStringLiteral("3")});
-        const int repeated = int(PortalError::Case::repeatedNextToken);
-        const int tooMany = int(PortalError::Case::pageLimitExceeded);
-        QTest::newRow("single page") << 1000 << QList<QByteArray>{last} << -1 << 1;
-        QTest::newRow("repeated token")
-            << 1000 << QList<QByteArray>{withA, withA, last} << repeated << 2;
-        QTest::newRow("token repeated later")
-            << 1000 << QList<QByteArray>{withA, withB, withA, last} << repeated << 3;
-        QTest::newRow("limit reached with a new token")
-            << 2 << QList<QByteArray>{withA, withB, last} << tooMany << 2;
-        QTest::newRow("limit reached on the last page")
-            << 2 << QList<QByteArray>{withA, last} << -1 << 2;
-        QTest::newRow("limit one") << 1 << QList<QByteArray>{withA, last} << tooMany << 1;
-        QTest::newRow("limit zero") << 0 << QList<QByteArray>{last} << tooMany << 0;
-        QTest::newRow("negative limit") << -1 << QList<QByteArray>{last} << tooMany << 0;
+        const QByteArray withA = accountsPage(1, "A");
+        const QByteArray withB = accountsPage(1, "B");
+        const QByteArray last = accountsPage(1);
+        const char *repeated = "AWS access portal repeated a pagination token.";
+        const char *tooMany = "AWS access portal returned too many pages.";
+        row("repeated token", 1000, QByteArrayList{withA, withB, withA, last}, repeated, 3);
+        row("limit reached with a new token", 2, QByteArrayList{withA, withB, last}, tooMany, 2);
+        row("limit reached on the last page", 2, QByteArrayList{withA, last}, "", 2);
+        row("limit zero", 0, QByteArrayList{last}, tooMany, 0);
+        row("accounts at the cap", 1000,
+            QByteArrayList{accountsPage(60000, "A"), accountsPage(40000)}, "", 2);
+        row("accounts over the cap", 1000,
+            QByteArrayList{accountsPage(60000, "A"), accountsPage(40001, "B"), last},
+            "AWS access portal listed too many accounts.", 2);
+        row("not json", 1000, QByteArrayList{"<html/>", last}, "not valid JSON", 1);
+        row("entry without name", 1000, QByteArrayList{R"({"accountList":[{"accountId":"1"}]})"},
+            "No value associated with key “accountName”.", 1);
+        row("numeric token", 1000, QByteArrayList{R"({"accountList":[],"nextToken":5})", last},
+            "Expected a string for key “nextToken”.", 1);
+        for (int status : {429, 500, 502, 503, 504}) {
+            QTest::addRow("%d retried", status)
+                << 1000 << QByteArrayList{QByteArray::number(status), last} << QString() << 2;
+        }
+        for (int status : {301, 400, 404, 501, 505}) {
+            QTest::addRow("%d", status) << 1000 << QByteArrayList{QByteArray::number(status)}
+                                        << QStringLiteral("returned HTTP %1.").arg(status) << 1;
+        }
+        row("401", 1000, QByteArrayList{"401"}, "Session expired — sign in again.", 1);
+        row("403", 1000, QByteArrayList{"403"}, "Session expired — sign in again.", 1);
+        row("not http", 1000, QByteArrayList{"0"}, "portal returned an invalid response.", 1);
     }
 
-    void paginationGuards()
+    void listingsEndOnlyWhenSound()
     {
         QFETCH(int, maximumPageCount);
-        QFETCH(QList<QByteArray>, pages);
-        QFETCH(int, failure);
+        QFETCH(QByteArrayList, pages);
+        QFETCH(QString, failure);
         QFETCH(int, requests);
         for (const auto &page : pages) {
-            transport->enqueue(InMemoryHttpTransport::response(200, page));
+            bool isStatus = false;
+            const int status = page.toInt(&isStatus);
+            enqueue(isStatus ? status : 200, isStatus ? QByteArray() : page);
         }
         auto run = startListing(client(maximumPageCount));
         QVERIFY(test::runToEnd(*clock, run));
-        if (failure < 0) {
-            QCOMPARE(run.resultNow().size(), requests);
-        } else {
-            const auto error = failureAs<PortalError>(run);
-            QVERIFY(error);
-            QCOMPARE(int(error->errorCase()), failure);
+        try {
+            run.resultNow();
+            QVERIFY2(failure.isEmpty(), "the listing was accepted");
+        } catch (const Error &error) {
+            QVERIFY2(!failure.isEmpty() && error.description().contains(failure),
+                     qPrintable(error.description()));
         }
         QCOMPARE(transport->requestCount(), requests);
     }
 
-    // One listing holds at most 100,000 accounts, or 1,000 roles of one account, however
-    // the portal pages them; beyond that the listing ends before the next request.
-    void listingSizeIsCapped_data()
-    {
-        QTest::addColumn<bool>("roles");
-        QTest::addColumn<QList<int>>("pageSizes");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("accounts at the cap") << false << QList<int>{60000, 40000} << true;
-        QTest::newRow("accounts over the cap") << false << QList<int>{60000, 40001, 1} << false;
-        QTest::newRow("roles at the cap") << true << QList<int>{999, 1} << true;
-        QTest::newRow("roles over the cap") << true << QList<int>{1001, 1} << false;
-    }
-
-    void listingSizeIsCapped()
-    {
-        QFETCH(bool, roles);
-        QFETCH(QList<int>, pageSizes);
-        QFETCH(bool, accepted);
-        for (qsizetype i = 0; i < pageSizes.size(); ++i) {
-            const bool last = i + 1 == pageSizes.size();
-            transport->enqueue(InMemoryHttpTransport::response(
-                200, roles ? pageOf("roleList", R"({"roleName":"Admin"})", pageSizes[i], last)
-                           : pageOf("accountList", R"({"accountId":"1","accountName":"a"})",
-                                    pageSizes[i], last)));
-        }
-        const PortalClient portal = client();
-        auto run =
-            startTask<qsizetype>([portal, roles](CancellationToken t) -> QCoro::Task<qsizetype> {
-                if (roles) {
-                    co_return (co_await portal.listRoles(QStringLiteral("123456789012"), t)).size();
-                }
-                co_return (co_await portal.listAccounts(t)).size();
-            });
-        QVERIFY(test::runToEnd(*clock, run));
-        if (accepted) {
-            QCOMPARE(run.resultNow(), roles ? 1000 : 100000);
-            return;
-        }
-        const auto error = failureAs<PortalError>(run);
-        QVERIFY(error);
-        QCOMPARE(error->errorCase(), PortalError::Case::entryLimitExceeded);
-        QCOMPARE(error->description(),
-                 roles ? QStringLiteral(
-                             "AWS access portal listed too many roles for account 123456789012.")
-                       : QStringLiteral("AWS access portal listed too many accounts."));
-        QCOMPARE(transport->requestCount(), pageSizes.size() - 1);
-    }
-
-    void statusesMapToPortalErrors_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<PortalError>("expected");
-        QTest::addColumn<QString>("description");
-        QTest::newRow("401") << 401 << PortalError::unauthorized()
-                             << "Session expired — sign in again.";
-        QTest::newRow("403") << 403 << PortalError::unauthorized()
-                             << "Session expired — sign in again.";
-        QTest::newRow("404") << 404 << PortalError::http(404)
-                             << "AWS access portal returned HTTP 404.";
-        QTest::newRow("400") << 400 << PortalError::http(400)
-                             << "AWS access portal returned HTTP 400.";
-        QTest::newRow("301") << 301 << PortalError::http(301)
-                             << "AWS access portal returned HTTP 301.";
-        QTest::newRow("not http") << 0 << PortalError::invalidResponse()
-                                  << "AWS access portal returned an invalid response.";
-    }
-
-    void statusesMapToPortalErrors()
-    {
-        QFETCH(int, status);
-        QFETCH(PortalError, expected);
-        QFETCH(QString, description);
-        transport->enqueue(jsonReply(status, R"({"message":"nope"})"));
-        auto run = startListing(client());
-        const auto error = failureAs<PortalError>(run);
-        QVERIFY(error);
-        QVERIFY(*error == expected);
-        QCOMPARE(error->description(), description);
-        QCOMPARE(transport->requestCount(), 1);
-    }
-
-    void malformedPagesFailAsDecodingErrors_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("not json") << QByteArray("<html/>");
-        QTest::newRow("missing list") << QByteArray(R"({"nextToken":"A"})");
-        QTest::newRow("entry without name")
-            << QByteArray(R"({"accountList":[{"accountId":"1"}],"nextToken":"A"})");
-        QTest::newRow("entry not an object")
-            << QByteArray(R"({"accountList":["1"],"nextToken":"A"})");
-        QTest::newRow("numeric token") << QByteArray(R"({"accountList":[],"nextToken":5})");
-    }
-
-    void malformedPagesFailAsDecodingErrors()
-    {
-        QFETCH(QByteArray, body);
-        transport->enqueue(InMemoryHttpTransport::response(200, body));
-        transport->enqueue(InMemoryHttpTransport::response(200, accountsPage({})));
-        auto run = startListing(client());
-        QVERIFY(test::runToEnd(*clock, run));
-        QVERIFY(failureAs<DecodingError>(run));
-        QCOMPARE(transport->requestCount(), 1);
-    }
-
     void unusableRegionSendsNothing()
     {
-        auto run = startListing(client(1000, QStringLiteral("us-east-1/..")));
-        const auto error = failureAs<PortalError>(run);
+        const PortalClient portal(QStringLiteral("us-east-1/.."), QStringLiteral("t"), transport,
+                                  9);
+        const auto error = failureAs<PortalError>(startListing(portal));
         QVERIFY(error);
-        QVERIFY(*error == PortalError::invalidRegion(QStringLiteral("us-east-1/..")));
         QCOMPARE(error->description(),
                  QStringLiteral("“us-east-1/..” is not a valid AWS region — check Settings."));
         QCOMPARE(transport->requestCount(), 0);
     }
 
-    void cancellationMidRequestDiscardsTheListing()
+    void cancellationEndsABackoff()
     {
-        transport->setHandler([](const HttpRequest &) {
-            return InMemoryHttpTransport::response(200,
-                                                   accountsPage({QStringLiteral("1")}, "more"));
-        });
-        transport->setLatency(clock, 1s);
+        transport->setHandler(
+            [](const HttpRequest &) { return InMemoryHttpTransport::response(502); });
         auto run = startListing(client());
-        clock->advance(1s);
-        clock->advance(500ms);
-        QCOMPARE(transport->inFlight(), 1);
+        QCOMPARE(clock->pendingSleepers(), 1);
         run.cancel();
         QVERIFY(failureAs<CancelledError>(run));
-        clock->advance(10s);
-        QCOMPARE(transport->requestCount(), 2);
+        QCOMPARE(clock->pendingSleepers(), 0);
+        clock->advance(60s);
+        QCOMPARE(transport->requestCount(), 1);
+    }
+
+    // Server errors back off with full jitter, from one second up; Retry-After sets the
+    // shortest wait, and one beyond a minute ends the retries.
+    void backoffs_data()
+    {
+        QTest::addColumn<double>("random");
+        QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<std::vector<qint64>>("sleeps");
+        row("lowest", 0.0, QByteArray(), std::vector<qint64>{0, 0, 0, 0});
+        row("half", 0.5, QByteArray(), std::vector<qint64>{500, 1000, 2000, 4000});
+        row("retry-after seconds", 0.5, QByteArray("7"),
+            std::vector<qint64>{7000, 7000, 7000, 7000});
+        row("retry-after shorter", 0.5, QByteArray("0"),
+            std::vector<qint64>{500, 1000, 2000, 4000});
+        row("retry-after date", 0.0, QByteArray("Thu, 01 Jan 2026 12:00:03 GMT"),
+            std::vector<qint64>{3000, 0, 0, 0});
+        row("retry-after unreadable", 0.0, QByteArray("soon"), std::vector<qint64>{0, 0, 0, 0});
+        row("retry-after of an hour", 0.5, QByteArray("3600"), std::vector<qint64>{});
+    }
+
+    void backoffs()
+    {
+        QFETCH(double, random);
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(std::vector<qint64>, sleeps);
+        transport->setHandler([&](const HttpRequest &) {
+            return InMemoryHttpTransport::response(503, {}, {{"Retry-After", retryAfter}});
+        });
+        auto run = startListing(client(1000, [random] { return random; }));
+        QVERIFY(test::runToEnd(*clock, run));
+        QVERIFY(failureAs<PortalError>(run));
+        QCOMPARE(sleptMs(*clock), sleeps);
+        QCOMPARE(transport->requestCount(), int(sleeps.size()) + 1);
+    }
+
+    void backoffBaseAndCeiling()
+    {
+        PortalThrottle throttle(PortalRetryOptions{clock, [] { return 0.9999; }, 8});
+        QCOMPARE(throttle.backoff(1, 429).count(), 49);
+        QCOMPARE(throttle.backoff(4, 429).count(), 399);
+        QCOMPARE(throttle.backoff(5, 500).count(), 15998);
+        QCOMPARE(throttle.backoff(6, 500).count(), 19998);
+        QCOMPARE(throttle.backoff(40, 500).count(), 19998);
+    }
+
+    void limiterLowersItsRateWhenThrottledAndRaisesItOnSuccess()
+    {
+        AdaptiveRateLimiter limiter(clock);
+        const auto acquire = [&] {
+            return startTask<void>([&](CancellationToken t) { return limiter.acquire(t); });
+        };
+        // Unthrottled, requests pass at once.
+        for (int i = 0; i < 80; ++i) {
+            QVERIFY(acquire().isFinished());
+            limiter.recordResponse(false, clock->now());
+            clock->advance(25ms);
+        }
+        QVERIFY(!limiter.isEnabled());
+        const double sending = limiter.measuredRate();
+        QVERIFY2(sending > 30 && sending < 50, qPrintable(QString::number(sending)));
+
+        const auto sentBeforeTheCut = clock->now();
+        limiter.recordResponse(true, sentBeforeTheCut);
+        const double afterThrottle = limiter.fillRate();
+        QVERIFY2(afterThrottle < sending && afterThrottle > sending / 2,
+                 qPrintable(QString::number(afterThrottle)));
+        // The other answers throttled in the same episode do not cut it again.
+        clock->advance(10ms);
+        limiter.recordResponse(true, sentBeforeTheCut);
+        QCOMPARE(limiter.fillRate(), afterThrottle);
+
+        // Requests beyond the bucket now wait their turn, in order.
+        std::vector<TaskHandle<void>> waiting;
+        for (int i = 0; i < 3; ++i) {
+            waiting.push_back(acquire());
+        }
+        QVERIFY(!waiting.back().isFinished());
+        QVERIFY(test::runToEnd(*clock, waiting.back()));
+        QVERIFY(waiting.front().isFinished());
+
+        // Successes at the same pace over the following seconds raise the rate again.
+        for (int i = 0; i < 160; ++i) {
+            clock->advance(25ms);
+            limiter.recordResponse(false, clock->now());
+        }
+        QVERIFY2(limiter.fillRate() > afterThrottle,
+                 qPrintable(QString::number(limiter.fillRate())));
     }
 };
 

@@ -1,6 +1,7 @@
 // A new user's first minutes against the local identity center over TLS: onboarding,
 // sign-in, the first sync, and a role's console opened from the panel.
 #include "accounts/accountstore.h"
+#include "aws/curlhttptransport.h"
 #include "standin.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
@@ -88,11 +89,16 @@ private Q_SLOTS:
         registerTesseraDefaults(*settings);
         InMemoryKeychainStore keychain;
         QList<QUrl> opened;
-        AccountStore store(true, std::nullopt, TokenRefreshScheduler::system(),
-                           Keychain(keychain.operations()), settings, [&opened](const QUrl &url) {
-                               opened.append(url);
-                               return true;
-                           });
+        AccountStore::Options options;
+        options.loadPersistedState = true;
+        options.keychain = Keychain(keychain.operations());
+        options.settings = settings;
+        options.openURL = [&opened](const QUrl &url) {
+            opened.append(url);
+            return true;
+        };
+        options.transport = defaultHttpTransport();
+        AccountStore store(std::move(options));
 
         OnboardingView onboarding(&store, {});
         onboarding.show();
@@ -173,9 +179,13 @@ private Q_SLOTS:
         settings->setString(key(settingskey::startUrl), standIn.startUrl().toString());
         settings->setString(key(settingskey::ssoRegion), QStringLiteral("eu-central-1"));
         InMemoryKeychainStore keychain;
-        AccountStore store(true, std::nullopt, TokenRefreshScheduler::system(),
-                           Keychain(keychain.operations()), settings,
-                           [](const QUrl &) { return true; });
+        AccountStore::Options options;
+        options.loadPersistedState = true;
+        options.keychain = Keychain(keychain.operations());
+        options.settings = settings;
+        options.openURL = [](const QUrl &) { return true; };
+        options.transport = defaultHttpTransport();
+        AccountStore store(std::move(options));
         store.signIn();
         QVERIFY2(test::processEventsUntil(
                      [&] { return store.accounts().size() == 2 && !store.syncing(); }, 30000),

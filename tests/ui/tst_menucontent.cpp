@@ -1,5 +1,5 @@
-#include "support/accountstoretestaccess.h"
 #include "support/testsupport.h"
+#include "support/viewteststore.h"
 #include "ui/accountlistmodel.h"
 #include "ui/accountlistview.h"
 #include "ui/accountrow.h"
@@ -20,7 +20,6 @@
 #include <QtTest>
 
 using namespace tessera;
-using Access = AccountStoreTestAccess;
 
 namespace {
 
@@ -213,12 +212,12 @@ private Q_SLOTS:
         QVERIFY(!sync->isEnabled());
 
         // Signed out with a cached list: banner, search and list, still no sync.
-        Access::setAccounts(store, demoAccounts());
+        fixture.setAccounts(demoAccounts());
         QCOMPARE(currentPage(*panel), QStringLiteral("accountsPage"));
         QVERIFY(!panel->findChild<QWidget *>(QStringLiteral("signedOutBanner"))->isHidden());
         QVERIFY(!sync->isEnabled());
 
-        Access::setSession(store, AccountStoreSession::signingIn(QStringLiteral("WXYZ-1234")));
+        fixture.setSession(AccountStoreSession::signingIn(QStringLiteral("WXYZ-1234")));
         QCOMPARE(currentPage(*panel), QStringLiteral("signingIn"));
         QCOMPARE(panel->findChild<QLabel *>(QStringLiteral("userCode"))->text(),
                  QStringLiteral("WXYZ-1234"));
@@ -226,7 +225,7 @@ private Q_SLOTS:
         QVERIFY(fallback->isHidden());
         const QUrl verification(QStringLiteral("https://device.sso.us-west-1.amazonaws.com/"
                                                "?user_code=WXYZ-1234"));
-        Access::setBrowserFallbackURL(store, verification);
+        fixture.setBrowserFallbackURL(verification);
         QVERIFY(!fallback->isHidden());
         QCOMPARE(fallback->findChild<QLabel *>(QStringLiteral("verificationAddress"))->text(),
                  verification.toString());
@@ -234,12 +233,12 @@ private Q_SLOTS:
             ->linkActivated(QStringLiteral("open"));
         QCOMPARE(recorder.links, QList<QUrl>{verification});
 
-        Access::setSession(store, AccountStoreSession::signedIn());
+        fixture.setSession(AccountStoreSession::signedIn());
         QCOMPARE(currentPage(*panel), QStringLiteral("accountsPage"));
         QVERIFY(panel->findChild<QWidget *>(QStringLiteral("signedOutBanner"))->isHidden());
         QVERIFY(sync->isEnabled());
 
-        Access::setSyncing(store, true);
+        fixture.setSyncing(true);
         QVERIFY(sync->isHidden());
         QVERIFY(!panel->findChild<QProgressBar *>(QStringLiteral("syncProgress"))->isHidden());
     }
@@ -247,13 +246,13 @@ private Q_SLOTS:
     void emptyListOffersSyncOrSaysItIsSyncing()
     {
         test::ViewTestStore fixture;
-        Access::setSession(*fixture.store, AccountStoreSession::signedIn());
+        fixture.setSession(AccountStoreSession::signedIn());
         Recorder recorder;
         auto panel = makePanel(*fixture.store, recorder);
         QCOMPARE(listEntries(*panel), QStringList{QStringLiteral("emptyList")});
         QVERIFY(panel->findChild<QPushButton *>(QStringLiteral("syncNowButton")));
 
-        Access::setSyncing(*fixture.store, true);
+        fixture.setSyncing(true);
         QVERIFY(panel->findChild<QPushButton *>(QStringLiteral("syncNowButton"))->isHidden());
         const auto labels =
             panel->findChild<QWidget *>(QStringLiteral("emptyList"))->findChildren<QLabel *>();
@@ -274,22 +273,22 @@ private Q_SLOTS:
         QVERIFY(error->isHidden());
 
         const QDateTime now = fixture.clock->currentDateTime();
-        Access::setAccounts(store, demoAccounts());
-        Access::setLastSync(store, now.addSecs(-5 * 60));
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setHasRefreshToken(store, true);
+        fixture.setAccounts(demoAccounts());
+        fixture.setLastSync(now.addSecs(-5 * 60));
+        fixture.setSession(AccountStoreSession::signedIn());
+        fixture.setHasRefreshToken(true);
         QCOMPARE(status->text(),
                  QStringLiteral("Synced 5 minutes ago · 4 accounts · session auto-renews"));
 
         const QDateTime expiry = now.addSecs(3600);
-        Access::setHasRefreshToken(store, false);
-        Access::setTokenExpiresAt(store, expiry);
+        fixture.setHasRefreshToken(false);
+        fixture.setTokenExpiresAt(expiry);
         QCOMPARE(status->text(),
                  QStringLiteral("Synced 5 minutes ago · 4 accounts · session until ") +
                      expiry.toLocalTime().toString(QStringLiteral("HH:mm")));
 
         // The expiry only matters while signed in.
-        Access::setSession(store, AccountStoreSession::signedOut());
+        fixture.setSession(AccountStoreSession::signedOut());
         QCOMPARE(status->text(), QStringLiteral("Synced 5 minutes ago · 4 accounts"));
 
         store.setErrorMessage(QStringLiteral("The access portal rejected the request."));
@@ -323,8 +322,8 @@ private Q_SLOTS:
     {
         test::ViewTestStore fixture;
         AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
+        fixture.setSession(AccountStoreSession::signedIn());
+        fixture.setAccounts(demoAccounts());
         Organization organization;
         // A pin of an account that is no longer listed is skipped; a pinned account that
         // is also in a group shows only under Pinned.
@@ -333,7 +332,7 @@ private Q_SLOTS:
         organization.groupNames = {QStringLiteral("Core"), QStringLiteral("Empty")};
         organization.accountGroups = {{QStringLiteral("333333333333"), QStringLiteral("Core")},
                                       {QStringLiteral("111111111111"), QStringLiteral("Core")}};
-        Access::setOrganization(store, organization);
+        fixture.setOrganization(organization);
         Recorder recorder;
         auto panel = makePanel(store, recorder);
 
@@ -360,10 +359,10 @@ private Q_SLOTS:
     void foldingHidesRowsButKeepsHeaderAndCount()
     {
         test::ViewTestStore fixture;
-        Access::setAccounts(*fixture.store, demoAccounts());
+        fixture.setAccounts(demoAccounts());
         Organization organization;
         organization.groupNames = {QStringLiteral("Empty")};
-        Access::setOrganization(*fixture.store, organization);
+        fixture.setOrganization(organization);
         Recorder recorder;
         auto panel = makePanel(*fixture.store, recorder);
 
@@ -380,10 +379,10 @@ private Q_SLOTS:
     void searchShowsOneFlatList()
     {
         test::ViewTestStore fixture;
-        Access::setAccounts(*fixture.store, demoAccounts());
+        fixture.setAccounts(demoAccounts());
         Organization organization;
         organization.pinnedAccountIds = {QStringLiteral("444444444444")};
-        Access::setOrganization(*fixture.store, organization);
+        fixture.setOrganization(organization);
         Recorder recorder;
         auto panel = makePanel(*fixture.store, recorder);
         auto *field = panel->findChild<QLineEdit *>(QStringLiteral("searchField"));
@@ -414,8 +413,8 @@ private Q_SLOTS:
     {
         test::ViewTestStore fixture;
         AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
+        fixture.setSession(AccountStoreSession::signedIn());
+        fixture.setAccounts(demoAccounts());
         store.defaults().setString(QStringLiteral("startUrl"),
                                    QStringLiteral("https://example.awsapps.com/start"));
         Recorder recorder;
@@ -462,7 +461,7 @@ private Q_SLOTS:
     void accountMenuOffersWhatFitsTheAccount()
     {
         test::ViewTestStore fixture;
-        Access::setAccounts(*fixture.store, demoAccounts());
+        fixture.setAccounts(demoAccounts());
         Recorder recorder;
         auto panel = makePanel(*fixture.store, recorder);
 
@@ -493,7 +492,7 @@ private Q_SLOTS:
         QTemporaryDir folder;
         test::ViewTestStore fixture(folder.filePath(QStringLiteral("organization.json")));
         AccountStore &store = *fixture.store;
-        Access::setAccounts(store, demoAccounts());
+        fixture.setAccounts(demoAccounts());
         store.createGroup(QStringLiteral("Core"));
         store.createGroup(QStringLiteral("Data"));
         store.createGroup(QStringLiteral("R&D"));
@@ -564,10 +563,10 @@ private Q_SLOTS:
         QFETCH(QString, entryName);
         QFETCH(QString, firstAction);
         test::ViewTestStore fixture;
-        Access::setAccounts(*fixture.store, demoAccounts());
+        fixture.setAccounts(demoAccounts());
         Organization organization;
         organization.groupNames = {QStringLiteral("Core")};
-        Access::setOrganization(*fixture.store, organization);
+        fixture.setOrganization(organization);
         Recorder recorder;
         auto panel = makePanel(*fixture.store, recorder);
         panel->toggleExpanded(QStringLiteral("222222222222"));
@@ -584,7 +583,7 @@ private Q_SLOTS:
     {
         test::ViewTestStore fixture;
         AccountStore &store = *fixture.store;
-        Access::setAccounts(store, demoAccounts());
+        fixture.setAccounts(demoAccounts());
         store.togglePinnedAccount(QStringLiteral("444444444444"));
         Recorder recorder;
         auto panel = makePanel(store, recorder);
@@ -607,7 +606,7 @@ private Q_SLOTS:
 
         QList<AWSAccount> synced = demoAccounts();
         synced.removeLast();
-        Access::setAccounts(store, synced);
+        fixture.setAccounts(synced);
         QCOMPARE(resets.size(), 1);
         // Folding outlives the reset.
         QVERIFY(listEntries(*panel).contains(QStringLiteral("role:PowerUser")));
@@ -617,8 +616,8 @@ private Q_SLOTS:
     {
         test::ViewTestStore fixture;
         AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
+        fixture.setSession(AccountStoreSession::signedIn());
+        fixture.setAccounts(demoAccounts());
         store.defaults().setString(QStringLiteral("startUrl"),
                                    QStringLiteral("https://example.awsapps.com/start"));
         Recorder recorder;
@@ -675,8 +674,8 @@ private Q_SLOTS:
         QTemporaryDir folder;
         test::ViewTestStore fixture(folder.filePath(QStringLiteral("organization.json")));
         AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
+        fixture.setSession(AccountStoreSession::signedIn());
+        fixture.setAccounts(demoAccounts());
         Recorder recorder;
         auto panel = makePanel(store, recorder);
         const QString id = QStringLiteral("444444444444");
@@ -719,7 +718,7 @@ private Q_SLOTS:
         auto panel = makePanel(*fixture.store, recorder);
         QMenu *more = panel->moreActionsMenu();
         QVERIFY(!findAction(more, QStringLiteral("Sign Out"))->isVisible());
-        Access::setSession(*fixture.store, AccountStoreSession::signingIn(QStringLiteral("A")));
+        fixture.setSession(AccountStoreSession::signingIn(QStringLiteral("A")));
         QVERIFY(findAction(more, QStringLiteral("Sign Out"))->isVisible());
         findAction(more, QStringLiteral("Quit Tessera"))->trigger();
         QCOMPARE(recorder.quitRequests, 1);

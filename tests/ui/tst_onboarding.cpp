@@ -1,6 +1,6 @@
 #include "quicksearch/hotkeypreset.h"
 #include "storage/settings.h"
-#include "support/accountstoretestaccess.h"
+#include "support/viewteststore.h"
 #include "ui/onboardingvalidation.h"
 #include "ui/onboardingview.h"
 
@@ -155,20 +155,18 @@ private Q_SLOTS:
         store.setErrorMessage(QStringLiteral("Set your start URL first."));
         QCOMPARE(f.child<QLabel>("errorLine")->text(), QStringLiteral("Set your start URL first."));
 
-        AccountStoreTestAccess::setSession(store,
-                                           AccountStoreSession::signingIn(QStringLiteral("QRST")));
+        f.stores.setSession(AccountStoreSession::signingIn(QStringLiteral("QRST")));
         QVERIFY(signIn->isHidden());
         QVERIFY(!f.child<QWidget>("signingIn")->isHidden());
         QCOMPARE(f.child<QLabel>("userCode")->text(), QStringLiteral("QRST"));
 
-        AccountStoreTestAccess::setSession(store, AccountStoreSession::signedIn());
-        AccountStoreTestAccess::setSyncing(store, true);
+        f.stores.setSession(AccountStoreSession::signedIn());
+        f.stores.setSyncing(true);
         QVERIFY(!f.child<QWidget>("signedIn")->isHidden());
         QCOMPARE(detail->text(), QStringLiteral("Syncing your accounts…"));
-        AccountStoreTestAccess::setAccounts(store,
-                                            {{QStringLiteral("1"), QStringLiteral("A"), {}},
-                                             {QStringLiteral("2"), QStringLiteral("B"), {}}});
-        AccountStoreTestAccess::setSyncing(store, false);
+        f.stores.setAccounts({{QStringLiteral("1"), QStringLiteral("A"), {}},
+                              {QStringLiteral("2"), QStringLiteral("B"), {}}});
+        f.stores.setSyncing(false);
         QCOMPARE(detail->text(), QStringLiteral("2 accounts available"));
     }
 
@@ -212,7 +210,7 @@ private Q_SLOTS:
         QVERIFY(hotkeyLine->isHidden());
 
         QVERIFY(!f.settings().boolean(QStringLiteral("onboardingComplete")));
-        QVERIFY(!f.stores.store->isSyncTimerActive());
+        QVERIFY(!f.stores.store->accountSync().timerInterval());
         f.child<QPushButton>("finish")->click();
         QVERIFY(f.settings().boolean(QStringLiteral("onboardingComplete")));
         QCOMPARE(f.hotKeyApplications, 1);
@@ -225,7 +223,7 @@ private Q_SLOTS:
         f.pick("syncPicker", 0);
         f.view->finish();
         QVERIFY(f.settings().boolean(QStringLiteral("onboardingComplete")));
-        QVERIFY(!f.stores.store->isSyncTimerActive());
+        QVERIFY(!f.stores.store->accountSync().timerInterval());
     }
 
     void hotKeyPresetLookup_data()

@@ -1,9 +1,9 @@
 // The Quick Search panel driven as a user would: showings, keys through the real widgets,
 // what the header and footer say, and the hotkey's outcome.
-#include "../quicksearch/quicksearchfixture.h"
 #include "platform/hotkeymanager.h"
 #include "storage/settings.h"
 #include "support/testsupport.h"
+#include "support/viewteststore.h"
 #include "ui/quickswitchercontroller.h"
 #include "ui/quickswitcherlistmodel.h"
 #include "ui/quickswitcherpanel.h"
@@ -19,10 +19,28 @@
 #include <QtTest>
 
 using namespace tessera;
-using tessera::test::QuickSearchFixture;
-using tessera::test::s;
 
 namespace {
+QString s(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+// A store holding alpha (two roles), bravo (one), charlie (none) and delta (three).
+struct QuickSearchFixture : test::ViewTestStore
+{
+    QuickSearchFixture()
+    {
+        registerTesseraDefaults(*settings);
+        settings->setString(key(settingskey::startUrl), s("https://example.awsapps.com/start"));
+        settings->setString(key(settingskey::ssoRegion), s("us-west-1"));
+        setAccounts({{s("111111111111"), s("alpha"), {s("Admin"), s("ReadOnly")}},
+                     {s("222222222222"), s("bravo"), {s("Admin")}},
+                     {s("333333333333"), s("charlie"), {}},
+                     {s("444444444444"), s("delta"), {s("Deploy"), s("Admin"), s("ReadOnly")}}});
+    }
+};
+
 // Answers every registration as told, remembering what it was asked.
 class FakeHotKeyManager : public HotKeyManager
 {
@@ -49,7 +67,6 @@ private:
 struct PanelHarness
 {
     explicit PanelHarness(bool hotKeyFails = false)
-        : fixture(test::sampleAccounts())
     {
         auto manager = std::make_unique<FakeHotKeyManager>();
         manager->fails = hotKeyFails;

@@ -3,8 +3,8 @@
 #include "awsconfig/awsconfigdocument.h"
 #include "awsconfig/awsconfigmanager.h"
 #include "storage/settings.h"
-#include "support/accountstoretestaccess.h"
 #include "support/testsupport.h"
+#include "support/viewteststore.h"
 #include "ui/awsprofilessettingsview.h"
 #include "ui/defaultconsoleregionpicker.h"
 #include "ui/desktopshell.h"
@@ -78,7 +78,7 @@ struct Fixture
     // Shows the AWS Profiles page and waits for its preview.
     bool openProfilesPage(QList<AWSAccount> accounts = sampleAccounts())
     {
-        AccountStoreTestAccess::setAccounts(store(), std::move(accounts));
+        stores->setAccounts(std::move(accounts));
         view->selectSection(SettingsView::Section::awsProfiles);
         return settled();
     }
@@ -278,7 +278,7 @@ private Q_SLOTS:
         Fixture f([](SettingsStore &s) {
             s.setString(key(settingskey::awsConfigManagementMode), QStringLiteral("native"));
         });
-        AccountStoreTestAccess::setAccounts(f.store(), Fixture::sampleAccounts());
+        f.stores->setAccounts(Fixture::sampleAccounts());
         f.profiles().refresh();
         QVERIFY(f.profiles().isPlanning());
         // Turned off before that plan arrives: it must not come back when it does.

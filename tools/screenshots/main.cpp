@@ -3,7 +3,7 @@
 // Run it on the offscreen platform (scripts/screenshots.sh does) so that nothing appears
 // on screen and the pictures do not depend on a window manager.
 #include "storage/settings.h"
-#include "support/accountstoretestaccess.h"
+#include "support/viewteststore.h"
 #include "ui/accountrow.h"
 #include "ui/awsprofilessettingsview.h"
 #include "ui/menucontent.h"
@@ -19,7 +19,6 @@
 #include <QToolButton>
 
 using namespace tessera;
-using Access = AccountStoreTestAccess;
 
 namespace {
 
@@ -106,23 +105,20 @@ bool renderPanels(const QString &folder)
     }
     {
         test::ViewTestStore fixture;
-        Access::setSession(*fixture.store,
-                           AccountStoreSession::signingIn(QStringLiteral("KJHX-QPWD")));
-        Access::setBrowserFallbackURL(
-            *fixture.store,
-            QUrl(
-                QStringLiteral("https://device.sso.us-east-1.amazonaws.com/?user_code=KJHX-QPWD")));
+        fixture.setSession(AccountStoreSession::signingIn(QStringLiteral("KJHX-QPWD")));
+        fixture.setBrowserFallbackURL(QUrl(
+            QStringLiteral("https://device.sso.us-east-1.amazonaws.com/?user_code=KJHX-QPWD")));
         MenuContent panel(fixture.store.get(), noActions());
         ok &= save(panel, folder, QStringLiteral("panel-signing-in"));
     }
     {
         test::ViewTestStore fixture;
         AccountStore &store = *fixture.store;
-        Access::setSession(store, AccountStoreSession::signedIn());
-        Access::setAccounts(store, demoAccounts());
-        Access::setOrganization(store, demoOrganization());
-        Access::setLastSync(store, fixture.clock->currentDateTime().addSecs(-3 * 60));
-        Access::setHasRefreshToken(store, true);
+        fixture.setSession(AccountStoreSession::signedIn());
+        fixture.setAccounts(demoAccounts());
+        fixture.setOrganization(demoOrganization());
+        fixture.setLastSync(fixture.clock->currentDateTime().addSecs(-3 * 60));
+        fixture.setHasRefreshToken(true);
         MenuContent panel(&store, noActions());
         panel.toggleExpanded(QStringLiteral("534439589175"));
         ok &= save(panel, folder, QStringLiteral("panel-signed-in"));
@@ -138,8 +134,8 @@ bool renderPanels(const QString &folder)
     {
         test::ViewTestStore fixture;
         AccountStore &store = *fixture.store;
-        Access::setAccounts(store, demoAccounts());
-        Access::setLastSync(store, fixture.clock->currentDateTime().addDays(-2));
+        fixture.setAccounts(demoAccounts());
+        fixture.setLastSync(fixture.clock->currentDateTime().addDays(-2));
         store.setErrorMessage(QStringLiteral("Your session expired. Sign in again."));
         MenuContent panel(&store, noActions());
         ok &= save(panel, folder, QStringLiteral("panel-cached-signed-out"));
@@ -159,10 +155,10 @@ bool renderOnboarding(const QString &folder)
     Q_EMIT startUrl->textEdited(startUrl->text());
     ok &= save(view, folder, QStringLiteral("onboarding-2-portal"));
     view.goOn();
-    Access::setSession(store, AccountStoreSession::signingIn(QStringLiteral("KJHX-QPWD")));
+    fixture.setSession(AccountStoreSession::signingIn(QStringLiteral("KJHX-QPWD")));
     ok &= save(view, folder, QStringLiteral("onboarding-3-signing-in"));
-    Access::setSession(store, AccountStoreSession::signedIn());
-    Access::setAccounts(store, demoAccounts());
+    fixture.setSession(AccountStoreSession::signedIn());
+    fixture.setAccounts(demoAccounts());
     ok &= save(view, folder, QStringLiteral("onboarding-3-signed-in"));
     view.goOn();
     ok &= save(view, folder, QStringLiteral("onboarding-4-preferences"));
@@ -184,8 +180,8 @@ bool renderSettings(const QString &folder)
     settings.setString(key(settingskey::awsConfigManagementMode), QStringLiteral("native"));
     settings.setString(key(settingskey::awsConfigPath),
                        scratch.filePath(QStringLiteral("aws/config")));
-    Access::setSession(*fixture.store, AccountStoreSession::signedIn());
-    Access::setAccounts(*fixture.store, demoAccounts());
+    fixture.setSession(AccountStoreSession::signedIn());
+    fixture.setAccounts(demoAccounts());
     SettingsView view(fixture.store.get());
     view.resize(760, 640);
     bool ok = true;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QSslServer>
 #include <QSslSocket>
@@ -10,6 +11,8 @@
 namespace tessera::standin {
 
 namespace {
+Q_LOGGING_CATEGORY(lcStandIn, "com.tessera.app.StandIn")
+
 // Limits that keep a confused or hostile client from growing our buffers without bound.
 constexpr qsizetype maximumHeaderBytes = 64 * 1024;
 constexpr qsizetype maximumBodyBytes = 4 * 1024 * 1024;
@@ -121,6 +124,12 @@ public:
         connect(socket, &QSslSocket::readyRead, this, &HttpConnection::readAvailable);
         connect(socket, &QSslSocket::disconnected, this, &QObject::deleteLater);
         connect(socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+            // A client hanging up is routine; anything else (a refused handshake) is only
+            // the client's to report, so it is logged here.
+            if (m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
+                qCDebug(lcStandIn, "Connection failed: %s",
+                        qUtf8Printable(m_socket->errorString()));
+            }
             if (m_socket->state() == QAbstractSocket::UnconnectedState) {
                 deleteLater();
             }

@@ -73,6 +73,7 @@ bool LoginItem::enable(QString *failure) const
     const QString path = entryPath();
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
+        qCWarning(lcPersistence).noquote() << "Could not create the autostart folder" << folder;
         return fail(failure, QStringLiteral("The folder “%1” could not be created.").arg(folder));
     }
     const QString text = QStringLiteral("[Desktop Entry]\n"
@@ -102,6 +103,8 @@ bool LoginItem::disable(QString *failure) const
     if (!file.exists() || file.remove()) {
         return true;
     }
+    qCWarning(lcPersistence).noquote()
+        << "Could not remove the autostart entry:" << file.errorString();
     return fail(
         failure,
         QStringLiteral("“%1” could not be removed (%2).").arg(file.fileName(), file.errorString()));

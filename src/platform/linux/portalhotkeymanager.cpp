@@ -3,10 +3,11 @@
 // as the preferred trigger (the desktop may ask the user, or let them pick another), and
 // listens for its Activated signal.
 #include "foundation/logging.h"
-#include "platform/hotkeymanager.h"
+#include "platform/linux/hotkeymanagers.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -137,8 +138,11 @@ public:
     {
         qDBusRegisterMetaType<PortalShortcut>();
         qDBusRegisterMetaType<QList<PortalShortcut>>();
-        m_bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"),
-                      m_signals, SLOT(activate(QDBusMessage)));
+        if (!m_bus.connect(portalService, portalPath, shortcutsInterface,
+                           QStringLiteral("Activated"), m_signals, SLOT(activate(QDBusMessage)))) {
+            qCWarning(lcHotKey).noquote() << "Cannot listen for the portal's shortcut activations:"
+                                          << m_bus.lastError().message();
+        }
         connect(m_signals, &PortalSignals::activated, this,
                 [this](const QString &session, const QString &id) {
                     if (!m_session.isEmpty() && session == m_session && id == shortcutId) {

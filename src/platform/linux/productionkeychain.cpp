@@ -1,4 +1,5 @@
 #include "foundation/logging.h"
+#include "platform/linux/secretservice.h"
 #include "platform/secretstore.h"
 #include "storage/filekeychain.h"
 

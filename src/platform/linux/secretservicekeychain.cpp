@@ -1,5 +1,5 @@
 #include "foundation/logging.h"
-#include "platform/secretstore.h"
+#include "platform/linux/secretservice.h"
 
 // GLib's headers use "signals" and "slots" as identifiers; the build defines
 // QT_NO_KEYWORDS, so they can be included after Qt's.
@@ -300,6 +300,7 @@ QCoro::Task<std::optional<Connection>> connectFor(const QVariantMap &query, std:
 {
     auto identity = identityOf(query);
     if (!identity) {
+        qCWarning(lcPersistence) << "Secret Service query without service or account";
         status = secretServiceStatusInvalidQuery;
         co_return std::nullopt;
     }

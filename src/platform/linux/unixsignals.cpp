@@ -1,5 +1,7 @@
 #include "platform/unixsignals.h"
 
+#include "foundation/logging.h"
+
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -42,7 +44,9 @@ UnixSignalNotifier::UnixSignalNotifier(const QList<int> &signalNumbers, QObject 
         action.sa_handler = forwardSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        ::sigaction(signalNumber, &action, &previousActions[signalNumber]);
+        if (::sigaction(signalNumber, &action, &previousActions[signalNumber]) != 0) {
+            qCWarning(lcApp) << "Cannot handle signal" << signalNumber << "-" << strerror(errno);
+        }
     }
 }
 

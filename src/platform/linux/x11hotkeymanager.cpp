@@ -2,7 +2,7 @@
 // connection Qt already has, so the key press arrives with Qt's own events (and updates
 // the user time the window manager judges activation requests by).
 #include "foundation/logging.h"
-#include "platform/hotkeymanager.h"
+#include "platform/linux/hotkeymanagers.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAbstractNativeEventFilter>
@@ -132,10 +132,12 @@ private:
     {
         const auto keysym = keysymFor(chord.key());
         if (!keysym) {
+            qCWarning(lcHotKey) << "No X11 key for" << chord.key();
             throw HotKeyError::registrationFailed(-1);
         }
         xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(m_connection);
         if (!symbols) {
+            qCWarning(lcHotKey) << "Could not read the X11 keyboard map";
             throw HotKeyError::installationFailed(-1);
         }
         const quint16 alt = modifierOf(symbols, {keysymAltL, keysymAltR}, XCB_MOD_MASK_1);
@@ -152,6 +154,7 @@ private:
         }
         xcb_key_symbols_free(symbols);
         if (keycodes.isEmpty()) {
+            qCWarning(lcHotKey) << "The keyboard map has no key for" << chord.key();
             throw HotKeyError::registrationFailed(-1);
         }
 
@@ -187,6 +190,7 @@ private:
             }
         }
         if (failure) {
+            qCWarning(lcHotKey, "X11 refused the key grab with error %d", failure);
             release();
             throw HotKeyError::registrationFailed(failure);
         }
@@ -198,8 +202,8 @@ private:
             const xcb_void_cookie_t cookie =
                 xcb_ungrab_key_checked(m_connection, grabbed.keycode, m_root, grabbed.modifiers);
             if (xcb_generic_error_t *error = xcb_request_check(m_connection, cookie)) {
-                qCCritical(lcHotKey, "Global hotkey cleanup failed with status %d",
-                           int(error->error_code));
+                qCWarning(lcHotKey, "Releasing the global hotkey failed with X11 error %d",
+                          int(error->error_code));
                 free(error);
             }
         }

@@ -32,8 +32,6 @@ public:
     bool issueRefreshToken = true;
     // Answered instead of a token to a refresh-token redemption.
     std::optional<int> refreshFailureStatus;
-    // Answered instead of a device authorization.
-    std::optional<int> deviceAuthorizationFailureStatus;
     // How long a refresh answer takes, and whether cancelling the caller stops it.
     std::chrono::milliseconds refreshLatency{0};
     bool refreshHonoursCancellation = true;
@@ -50,12 +48,12 @@ public:
     QStringList rejectedBearerTokens;      // account listings with these answer 401
     std::chrono::milliseconds portalLatency{0};
     int accountListings = 0;
-    int roleListings = 0;
+    int roleRequests = 0;
     int rolesInFlight = 0;
     int highestRolesInFlight = 0;
     QStringList bearerTokens;
 
-    int portalRequests() const { return accountListings + roleListings; }
+    int portalRequests() const { return accountListings + roleRequests; }
 
 private:
     HttpResponse answerOIDC(const QString &path, const QJsonObject &body);

@@ -39,12 +39,12 @@ void AccountStore::signIn()
     setErrorMessage(std::nullopt);
     setBrowserFallbackURL(std::nullopt);
 
-    const QString startUrl = normalizedStartURL(*m_defaults);
+    const QString startUrl = normalizedStartURL(*m_options.settings);
     if (!parseHTTPSURL(startUrl)) {
         setErrorMessage(startURLMissingMessage);
         return;
     }
-    const QString region = configuredSSORegion(*m_defaults);
+    const QString region = configuredSSORegion(*m_options.settings);
 
     const quint64 serial = ++m_signInSerial;
     auto handle = startTask<void>(
@@ -61,12 +61,13 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
                                           QString startUrl, CancellationToken token)
 {
     const quint64 serial = store->m_signInSerial;
-    const SSOOIDC client(region, store->m_transport, OIDCPollingClock::fromClock(store->m_clock));
+    const SSOOIDC client(region, store->m_options.transport,
+                         OIDCPollingClock::fromClock(store->m_options.clock));
     std::exception_ptr failure;
     try {
-        std::optional<ClientRegistration> registration = store->m_clientRegistration;
+        std::optional<ClientRegistration> registration = store->m_tokens->registration();
         if (!registration || store->now() >= registration->expiresAt ||
-            registration->region != configuredSSORegion(*store->m_defaults)) {
+            registration->region != configuredSSORegion(*store->m_options.settings)) {
             const RegisterResponse registered =
                 SSOOIDC::validatedRegistration(co_await client.registerClient(token));
             if (!isAlive(store)) {
@@ -76,12 +77,13 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
             registration =
                 ClientRegistration{registered.clientId, registered.clientSecret,
                                    dateFromUnixSeconds(registered.clientSecretExpiresAt), region};
-            co_await store->m_keychain.save(*registration, QLatin1String(keychainClientAccount));
+            co_await store->m_options.keychain.save(*registration,
+                                                    QLatin1String(keychainClientAccount));
             if (!isAlive(store)) {
                 co_return;
             }
             token.throwIfCancelled();
-            store->m_clientRegistration = registration;
+            store->m_tokens->setRegistration(registration);
         }
 
         const DeviceAuthResponse authorization = co_await client.startDeviceAuthorization(
@@ -102,18 +104,18 @@ QCoro::Task<void> AccountStore::runSignIn(QPointer<AccountStore> store, QString 
         token.throwIfCancelled();
         const SSOToken fresh{granted.accessToken, granted.refreshToken,
                              store->now().addSecs(granted.expiresIn), region, startUrl};
-        co_await store->m_keychain.save(fresh, QLatin1String(keychainTokenAccount));
+        co_await store->m_options.keychain.save(fresh, QLatin1String(keychainTokenAccount));
         if (!isAlive(store)) {
             co_return;
         }
         // A sign-out while the keyring saved has queued the deletion of what was saved.
         token.throwIfCancelled();
-        store->applyToken(fresh);
+        store->m_tokens->apply(fresh);
         store->setBrowserFallbackURL(std::nullopt);
         store->setSession(AccountStoreSession::signedIn());
-        if (store->m_syncing || store->m_syncTask.isRunning()) {
+        if (store->m_sync->isRunning()) {
             // That sync lists what the previous token may see; this sign-in runs its own.
-            store->abandonRunningSync();
+            store->m_sync->abandon();
         }
     } catch (...) {
         failure = std::current_exception();
@@ -142,9 +144,10 @@ void AccountStore::finishFailedSignIn(quint64 serial, std::exception_ptr failure
     try {
         std::rethrow_exception(failure);
     } catch (const CancelledError &) {
-        setSession(m_token ? AccountStoreSession::signedIn() : AccountStoreSession::signedOut());
+        setSession(m_tokens->token() ? AccountStoreSession::signedIn()
+                                     : AccountStoreSession::signedOut());
     } catch (...) {
-        if (m_token && isTokenUsable(*m_token)) {
+        if (m_tokens->token() && m_tokens->isUsable(*m_tokens->token())) {
             setSession(AccountStoreSession::signedIn());
         } else {
             setSession(AccountStoreSession::signedOut());
@@ -182,13 +185,10 @@ void AccountStore::signOut()
     if (m_signInTask) {
         m_signInTask->cancel();
     }
-    m_syncTask.cancel();
-    if (m_accessTokenRefresh) {
-        m_accessTokenRefresh->task.cancel();
-        m_accessTokenRefresh.reset();
-    }
+    m_sync->cancel();
+    m_tokens->cancelRefresh();
     // The deletion reports its own failure.
-    const QCoro::Task<bool> deletion = clearStoredToken();
+    const QCoro::Task<bool> deletion = m_tokens->forget();
     setSession(AccountStoreSession::signedOut());
 }
 
@@ -200,7 +200,7 @@ bool AccountStore::openVerificationURL(const QString &text)
         setErrorMessage(invalidVerificationURLMessage);
         return false;
     }
-    if (m_openURL && m_openURL(*url)) {
+    if (m_options.openURL && m_options.openURL(*url)) {
         return true;
     }
     setBrowserFallbackURL(*url);
@@ -210,39 +210,39 @@ bool AccountStore::openVerificationURL(const QString &text)
 
 QCoro::Task<std::optional<QString>> AccountStore::validAccessToken()
 {
-    if (!m_token) {
+    if (!m_tokens->token()) {
         setSession(AccountStoreSession::signedOut());
         co_return std::nullopt;
     }
-    if (m_token->startUrl != normalizedStartURL(*m_defaults) ||
-        m_token->region != configuredSSORegion(*m_defaults)) {
-        QCoro::Task<bool> deletion = clearStoredToken();
+    if (m_tokens->token()->startUrl != normalizedStartURL(*m_options.settings) ||
+        m_tokens->token()->region != configuredSSORegion(*m_options.settings)) {
+        QCoro::Task<bool> deletion = m_tokens->forget();
         setSession(AccountStoreSession::signedOut());
         co_await showOnceDeleted(QPointer<AccountStore>(this), std::move(deletion),
                                  settingsChangedMessage);
         co_return std::nullopt;
     }
-    if (now() < m_token->expiresAt) {
+    if (now() < m_tokens->token()->expiresAt) {
         co_return currentAccessToken();
     }
 
     const QPointer<AccountStore> self(this);
-    const SSOToken expired = *m_token;
-    const bool refreshed = co_await refreshAccessToken();
+    const SSOToken expired = *m_tokens->token();
+    const bool refreshed = co_await m_tokens->refresh();
     if (!isAlive(self)) {
         co_return std::nullopt;
     }
-    if (refreshed && m_token) {
+    if (refreshed && m_tokens->token()) {
         co_return currentAccessToken();
     }
-    if (m_token && *m_token != expired) {
+    if (m_tokens->token() && *m_tokens->token() != expired) {
         // A sign-in replaced the token while the refresh ran; judge the new one instead
         // of ending the session it just started.
         co_return co_await validAccessToken();
     }
     // Without a token someone else (sign-out, another expiry) has already ended the
     // session while the refresh ran; ending it again would only replace their message.
-    if (m_token) {
+    if (m_tokens->token()) {
         expireSession();
     }
     co_return std::nullopt;
@@ -252,38 +252,7 @@ std::optional<QString> AccountStore::currentAccessToken() const
 {
     // A copy on purpose: QCoro's co_return moves from an lvalue it is given, which would
     // empty the held token.
-    return std::optional<QString>(m_token->accessToken);
-}
-
-void AccountStore::applyToken(std::optional<SSOToken> token)
-{
-    ++m_tokenGeneration;
-    m_token = std::move(token);
-    setTokenExpiresAt(m_token ? std::optional(m_token->expiresAt) : std::nullopt);
-    setHasRefreshToken(m_token && m_token->refreshToken.has_value());
-    scheduleProactiveRefresh();
-}
-
-QCoro::Task<bool> AccountStore::clearStoredToken()
-{
-    applyToken(std::nullopt);
-    return deleteStoredToken(QPointer<AccountStore>(this), m_keychain);
-}
-
-QCoro::Task<bool> AccountStore::deleteStoredToken(QPointer<AccountStore> store, Keychain keychain)
-{
-    try {
-        co_await keychain.remove(QLatin1String(keychainTokenAccount));
-    } catch (const Error &error) {
-        if (isAlive(store)) {
-            store->reportKeychainFailure(error);
-        } else {
-            qCCritical(lcPersistence).noquote()
-                << "Keychain operation failed:" << error.description();
-        }
-        co_return false;
-    }
-    co_return true;
+    return std::optional<QString>(m_tokens->token()->accessToken);
 }
 
 QCoro::Task<void> AccountStore::showOnceDeleted(QPointer<AccountStore> store,
@@ -297,11 +266,8 @@ QCoro::Task<void> AccountStore::showOnceDeleted(QPointer<AccountStore> store,
 
 void AccountStore::expireSession()
 {
-    if (m_accessTokenRefresh) {
-        m_accessTokenRefresh->task.cancel();
-        m_accessTokenRefresh.reset();
-    }
-    QCoro::Task<bool> deletion = clearStoredToken();
+    m_tokens->cancelRefresh();
+    QCoro::Task<bool> deletion = m_tokens->forget();
     setSession(AccountStoreSession::signedOut());
     const QCoro::Task<void> showing =
         showOnceDeleted(QPointer<AccountStore>(this), std::move(deletion), sessionEndedMessage);

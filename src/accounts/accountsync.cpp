@@ -1,5 +1,5 @@
-// Account sync and the auto-sync timer.
-#include "accounts/accountstore.h"
+#include "accounts/accountsync.h"
+
 #include "accounts/sessionlogging.h"
 #include "aws/portalclient.h"
 #include "awsconfig/profileautoupdate.h"
@@ -58,53 +58,96 @@ void sortAccountsByName(std::vector<AWSAccount> &accounts)
                      });
 }
 
-QCoro::Task<void> runSyncTimerTick(QPointer<AccountStore> store)
-{
-    if (store && store->session().isSignedIn()) {
-        co_await store->sync();
-    }
-}
 } // namespace
 
-QCoro::Task<void> AccountStore::sync()
+AccountSync::AccountSync(Options options, QObject *parent)
+    : QObject(parent)
+    , m_options(std::move(options))
 {
-    return m_syncTask.run([store = QPointer<AccountStore>(this)](CancellationToken token) {
-        return runSync(store, std::move(token));
+    if (!m_options.clock) {
+        m_options.clock = SystemClock::shared();
+    }
+    if (!m_options.profileSettings) {
+        m_options.profileSettings = m_options.settings;
+    }
+}
+
+AccountSync::~AccountSync()
+{
+    m_tearingDown = true;
+    m_task.cancel();
+}
+
+bool AccountSync::isAlive(const QPointer<AccountSync> &sync)
+{
+    return sync && !sync->m_tearingDown;
+}
+
+QDateTime AccountSync::now() const
+{
+    return m_options.clock->currentDateTime();
+}
+
+void AccountSync::restore(QList<AWSAccount> accounts, std::optional<QDateTime> lastSync)
+{
+    if (m_accounts != accounts) {
+        m_accounts = std::move(accounts);
+        Q_EMIT accountsChanged();
+    }
+    if (m_lastSync != lastSync) {
+        m_lastSync = std::move(lastSync);
+        Q_EMIT lastSyncChanged();
+    }
+}
+
+void AccountSync::setSyncing(bool syncing)
+{
+    if (m_syncing != syncing) {
+        m_syncing = syncing;
+        Q_EMIT syncingChanged();
+    }
+}
+
+QCoro::Task<void> AccountSync::run()
+{
+    return m_task.run([sync = QPointer<AccountSync>(this)](CancellationToken cancel) {
+        return runGuarded(sync, std::move(cancel));
     });
 }
 
-QCoro::Task<void> AccountStore::runSync(QPointer<AccountStore> store, CancellationToken token)
+QCoro::Task<void> AccountSync::runGuarded(QPointer<AccountSync> sync, CancellationToken cancel)
 {
-    if (isAlive(store)) {
-        co_await store->performSync(std::move(token));
+    if (isAlive(sync)) {
+        co_await sync->perform(std::move(cancel));
     }
 }
 
-QCoro::Task<void> AccountStore::performSync(CancellationToken token)
+QCoro::Task<void> AccountSync::perform(CancellationToken token)
 {
     if (m_syncing) {
         co_return;
     }
-    const QPointer<AccountStore> self(this);
-    const quint64 run = ++m_syncRun;
-    // Every failure, wherever it is raised, ends here: a sync reports through the store
+    const QPointer<AccountSync> self(this);
+    SyncCredentials *const credentials = m_options.credentials;
+    const quint64 run = ++m_run;
+    // Every failure, wherever it is raised, ends here: a sync reports through its signals
     // and never throws to whoever awaits it.
     std::optional<int> generation;
     std::vector<AWSAccount> listed;
     std::exception_ptr failure;
     try {
-        const std::optional<QString> accessToken = co_await validAccessToken();
-        if (!isAlive(self) || run != m_syncRun || !accessToken) {
+        const std::optional<QString> accessToken = co_await credentials->validAccessToken();
+        if (!isAlive(self) || run != m_run || !accessToken) {
             co_return;
         }
-        generation = m_tokenGeneration;
+        generation = credentials->tokenGeneration();
         setSyncing(true);
-        setErrorMessage(std::nullopt);
+        Q_EMIT started();
 
-        const QString region = m_token ? m_token->region : configuredSSORegion(*m_defaults);
         PortalRetryOptions retry;
-        retry.clock = m_clock; // retries after throttling wait on the store's clock too
-        const PortalClient client(region, *accessToken, m_transport, portalPageLimit, retry);
+        retry.clock = m_options.clock; // retries after throttling wait on the same clock
+        const PortalClient client(credentials->tokenRegion(), *accessToken, m_options.transport,
+                                  portalPageLimit, retry);
         const QList<AccountEntry> entries = co_await client.listAccounts(token);
         token.throwIfCancelled();
         // Named, not a temporary in the co_await expression: GCC 12 destroys such
@@ -119,68 +162,72 @@ QCoro::Task<void> AccountStore::performSync(CancellationToken token)
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!isAlive(self) || run != m_syncRun) {
+    if (!isAlive(self) || run != m_run) {
         co_return;
     }
     if (failure) {
-        reportSyncFailure(failure, generation);
-        setSyncing(false);
-        co_return;
-    }
-
-    try {
+        reportFailure(failure, generation);
+    } else {
         sortAccountsByName(listed);
-        setAccounts(QList<AWSAccount>(listed.begin(), listed.end()));
-        setLastSync(now());
+        finish(QList<AWSAccount>(listed.begin(), listed.end()));
+    }
+    setSyncing(false);
+}
+
+void AccountSync::finish(QList<AWSAccount> accounts)
+{
+    try {
+        restore(std::move(accounts), now());
         try {
             saveAccountCache(AccountCache{m_accounts, *m_lastSync});
         } catch (const Error &error) {
             qCCritical(lcPersistence).noquote()
                 << "Account cache save failed:" << error.description();
         }
+        const SettingsStore &settings = *m_options.settings;
         try {
-            updateAWSProfilesAfterSync(m_accounts, normalizedStartURL(*m_defaults),
-                                       configuredSSORegion(*m_defaults), *m_profileSettings, now());
+            updateAWSProfilesAfterSync(m_accounts, normalizedStartURL(settings),
+                                       configuredSSORegion(settings), *m_options.profileSettings,
+                                       now());
         } catch (const Error &error) {
-            setErrorMessage(QStringLiteral("Accounts synced, but AWS profiles were not updated: ") +
-                            error.description());
+            Q_EMIT failed(QStringLiteral("Accounts synced, but AWS profiles were not updated: ") +
+                          error.description());
         }
     } catch (...) {
-        setErrorMessage(describeException(std::current_exception()));
+        Q_EMIT failed(describeException(std::current_exception()));
     }
-    setSyncing(false);
 }
 
-void AccountStore::reportSyncFailure(std::exception_ptr failure, std::optional<int> generation)
+void AccountSync::reportFailure(std::exception_ptr failure, std::optional<int> generation)
 {
     try {
         std::rethrow_exception(failure);
     } catch (const PortalError &error) {
         if (error.errorCase() != PortalError::Case::unauthorized) {
-            setErrorMessage(error.description());
-        } else if (generation == m_tokenGeneration) {
-            expireSession();
+            Q_EMIT failed(error.description());
+        } else if (generation == m_options.credentials->tokenGeneration()) {
+            Q_EMIT tokenRejected();
         } else {
             // The rejected token was replaced while the request was out (a refresh, a new
             // sign-in, a sign-out); the answer says nothing about the token held now.
             qCWarning(lcSession) << "Ignored a rejection of a token that is no longer held";
         }
     } catch (...) {
-        setErrorMessage(describeException(failure));
+        Q_EMIT failed(describeException(failure));
     }
 }
 
-void AccountStore::abandonRunningSync()
+void AccountSync::abandon()
 {
-    m_syncTask.cancel();
-    ++m_syncRun;
+    m_task.cancel();
+    ++m_run;
     setSyncing(false);
 }
 
-void AccountStore::configureSyncTimer()
+void AccountSync::configureTimer()
 {
-    m_syncTimer.reset();
-    const int minutes = m_defaults->integer(key(settingskey::syncMinutes));
+    m_timer.reset();
+    const int minutes = m_options.settings->integer(key(settingskey::syncMinutes));
     if (minutes < 1) {
         return;
     }
@@ -190,11 +237,23 @@ void AccountStore::configureSyncTimer()
     timer->setObjectName(QStringLiteral("syncTimer"));
     timer->setTimerType(Qt::CoarseTimer);
     timer->setInterval(std::chrono::minutes(std::min(minutes, longestMinutes)));
-    connect(timer.get(), &QTimer::timeout, this, [store = QPointer<AccountStore>(this)] {
-        startTask<void>([store](CancellationToken) { return runSyncTimerTick(store); });
+    connect(timer.get(), &QTimer::timeout, this, [sync = QPointer<AccountSync>(this)] {
+        startTask<void>([sync](CancellationToken) { return runTimerTick(sync); });
     });
     timer->start();
-    m_syncTimer = std::move(timer);
+    m_timer = std::move(timer);
+}
+
+std::optional<std::chrono::milliseconds> AccountSync::timerInterval() const
+{
+    return m_timer ? std::optional(m_timer->intervalAsDuration()) : std::nullopt;
+}
+
+QCoro::Task<void> AccountSync::runTimerTick(QPointer<AccountSync> sync)
+{
+    if (isAlive(sync) && sync->m_options.credentials->isSignedIn()) {
+        co_await sync->run();
+    }
 }
 
 } // namespace tessera

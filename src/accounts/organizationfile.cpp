@@ -1,13 +1,18 @@
-// Changes to the user's organization, each written atomically before it is taken.
-#include "accounts/accountstore.h"
+#include "accounts/organizationfile.h"
+
+#include "catalog/consolecatalog.h"
 #include "foundation/error.h"
+#include "foundation/logging.h"
 #include "storage/supportfiles.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tessera {
 
 namespace {
+const QString organizationLoadFailedMessage = QStringLiteral(
+    "Tessera could not load your saved organization. The existing file was left untouched.");
 const QString organizationSaveFailedMessage =
     QStringLiteral("Tessera could not save your organization change. Your previous settings "
                    "were left untouched.");
@@ -49,13 +54,38 @@ QStringList catalogRegionIds(const std::function<bool(const QString &)> &disable
 }
 } // namespace
 
-void AccountStore::updateOrganization(const std::function<void(Organization &)> &change)
+OrganizationFile::OrganizationFile(std::optional<QString> path, QObject *parent)
+    : QObject(parent)
+    , m_path(std::move(path))
+{}
+
+void OrganizationFile::load()
+{
+    try {
+        if (auto loaded = loadOrganization(m_path)) {
+            m_organization = *std::move(loaded);
+            Q_EMIT organizationChanged();
+        }
+    } catch (const Error &error) {
+        m_blocked = true;
+        reportFailure(organizationLoadFailedMessage, error.description());
+    }
+}
+
+void OrganizationFile::reportFailure(const QString &message, const QString &failureDescription)
+{
+    qCCritical(lcPersistence).noquote() << "Organization persistence failed:" << failureDescription;
+    m_failureMessage = message;
+    Q_EMIT failed(message);
+}
+
+void OrganizationFile::update(const std::function<void(Organization &)> &change)
 {
     // A file we could not read at start-up is never overwritten: it may hold the user's
     // arrangement in a form this run does not understand.
-    if (m_organizationPersistenceBlocked) {
-        if (m_organizationErrorMessage) {
-            setErrorMessage(m_organizationErrorMessage);
+    if (m_blocked) {
+        if (m_failureMessage) {
+            Q_EMIT failed(*m_failureMessage);
         }
         return;
     }
@@ -63,34 +93,34 @@ void AccountStore::updateOrganization(const std::function<void(Organization &)> 
     Organization changed = m_organization;
     change(changed);
     try {
-        saveOrganization(changed, m_organizationFileURL);
+        saveOrganization(changed, m_path);
     } catch (...) {
-        reportOrganizationFailure(organizationSaveFailedMessage,
-                                  describeException(std::current_exception()));
+        reportFailure(organizationSaveFailedMessage, describeException(std::current_exception()));
         return;
     }
 
-    setOrganization(std::move(changed));
-    // Only our own earlier message is cleared; one another operation has shown since stays.
-    if (m_errorMessage == m_organizationErrorMessage) {
-        setErrorMessage(std::nullopt);
+    if (m_organization != changed) {
+        m_organization = std::move(changed);
+        Q_EMIT organizationChanged();
     }
-    m_organizationErrorMessage.reset();
+    if (const std::optional<QString> shown = std::exchange(m_failureMessage, std::nullopt)) {
+        Q_EMIT recovered(*shown);
+    }
 }
 
-void AccountStore::togglePinnedAccount(const QString &accountId)
+void OrganizationFile::togglePinnedAccount(const QString &accountId)
 {
-    updateOrganization([&](Organization &o) { toggle(o.pinnedAccountIds, accountId); });
+    update([&](Organization &o) { toggle(o.pinnedAccountIds, accountId); });
 }
 
-void AccountStore::togglePinnedService(const QString &serviceName)
+void OrganizationFile::togglePinnedService(const QString &serviceName)
 {
-    updateOrganization([&](Organization &o) { toggle(o.pinnedServiceNames, serviceName); });
+    update([&](Organization &o) { toggle(o.pinnedServiceNames, serviceName); });
 }
 
-void AccountStore::setServiceEnabled(const QString &serviceName, bool enabled)
+void OrganizationFile::setServiceEnabled(const QString &serviceName, bool enabled)
 {
-    updateOrganization([&](Organization &o) {
+    update([&](Organization &o) {
         if (enabled) {
             o.disabledServiceNames.removeAll(serviceName);
         } else if (!o.disabledServiceNames.contains(serviceName)) {
@@ -99,18 +129,18 @@ void AccountStore::setServiceEnabled(const QString &serviceName, bool enabled)
     });
 }
 
-void AccountStore::createGroup(const QString &name)
+void OrganizationFile::createGroup(const QString &name)
 {
     const QString trimmed = trimmedGroupName(name);
     if (trimmed.isEmpty() || m_organization.groupNames.contains(trimmed)) {
         return;
     }
-    updateOrganization([&](Organization &o) { o.groupNames.append(trimmed); });
+    update([&](Organization &o) { o.groupNames.append(trimmed); });
 }
 
-void AccountStore::setGroup(const QString &accountId, const std::optional<QString> &groupName)
+void OrganizationFile::setGroup(const QString &accountId, const std::optional<QString> &groupName)
 {
-    updateOrganization([&](Organization &o) {
+    update([&](Organization &o) {
         if (!groupName) {
             o.accountGroups.remove(accountId);
             return;
@@ -122,30 +152,30 @@ void AccountStore::setGroup(const QString &accountId, const std::optional<QStrin
     });
 }
 
-void AccountStore::deleteGroup(const QString &groupName)
+void OrganizationFile::deleteGroup(const QString &groupName)
 {
-    updateOrganization([&](Organization &o) {
+    update([&](Organization &o) {
         o.groupNames.removeAll(groupName);
         o.accountGroups.removeIf(
             [&](QMap<QString, QString>::iterator entry) { return entry.value() == groupName; });
     });
 }
 
-void AccountStore::setConsoleRegion(const QString &regionText, const QString &accountId)
+void OrganizationFile::setConsoleRegion(const QString &regionText, const QString &accountId)
 {
     const QString region = normalizedRegionId(regionText);
     if (!matchesRegionPattern(region) || m_organization.disabledConsoleRegionIds.contains(region)) {
         return;
     }
-    updateOrganization([&](Organization &o) { o.accountConsoleRegions.insert(accountId, region); });
+    update([&](Organization &o) { o.accountConsoleRegions.insert(accountId, region); });
 }
 
-void AccountStore::setConsoleRegionEnabled(const QString &regionId, bool enabled)
+void OrganizationFile::setConsoleRegionEnabled(const QString &regionId, bool enabled)
 {
     if (!enabled && enabledConsoleRegions(m_organization.disabledConsoleRegionIds).size() < 2) {
         return;
     }
-    updateOrganization([&](Organization &o) {
+    update([&](Organization &o) {
         QSet<QString> disabled(o.disabledConsoleRegionIds.cbegin(),
                                o.disabledConsoleRegionIds.cend());
         if (enabled) {
@@ -158,13 +188,13 @@ void AccountStore::setConsoleRegionEnabled(const QString &regionId, bool enabled
     });
 }
 
-void AccountStore::setEnabledConsoleRegions(const QSet<QString> &regionIds)
+void OrganizationFile::setEnabledConsoleRegions(const QSet<QString> &regionIds)
 {
     const bool anyKnown = std::any_of(regionIds.cbegin(), regionIds.cend(), isCatalogRegionId);
     if (!anyKnown) {
         return;
     }
-    updateOrganization([&](Organization &o) {
+    update([&](Organization &o) {
         o.disabledConsoleRegionIds =
             catalogRegionIds([&](const QString &id) { return !regionIds.contains(id); });
     });

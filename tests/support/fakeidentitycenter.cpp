@@ -1,4 +1,4 @@
-#include "fakeidentitycenter.h"
+#include "support/fakeidentitycenter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -45,7 +45,7 @@ QCoro::Task<HttpResponse> FakeIdentityCenter::send(HttpRequest request, Cancella
         co_return json(200, QJsonObject{{QStringLiteral("accountList"), list}});
     }
     if (path.endsWith(QLatin1String("/assignment/roles"))) {
-        ++roleListings;
+        ++roleRequests;
         const QString accountId =
             QUrlQuery(request.url).queryItemValue(QStringLiteral("account_id"));
         ++rolesInFlight;
@@ -102,12 +102,6 @@ HttpResponse FakeIdentityCenter::answerOIDC(const QString &path, const QJsonObje
     }
     if (path.endsWith(QLatin1String("/device_authorization"))) {
         ++deviceAuthorizations;
-        if (deviceAuthorizationFailureStatus) {
-            return json(*deviceAuthorizationFailureStatus,
-                        QJsonObject{{QStringLiteral("error"), QStringLiteral("invalid_request")},
-                                    {QStringLiteral("error_description"),
-                                     QStringLiteral("Start URL is not known.")}});
-        }
         return json(200, QJsonObject{{QStringLiteral("deviceCode"), QStringLiteral("device")},
                                      {QStringLiteral("userCode"), userCode},
                                      {QStringLiteral("verificationUriComplete"), verificationUri},
