@@ -82,8 +82,7 @@ void AccountStore::loadPersistedState()
         const QCoro::Task<void> loading =
             loadSavedSignIn(QPointer<AccountStore>(this), m_options.keychain);
         try {
-            auto cache = loadAccountCache();
-            if (auto *loaded = std::get_if<AccountCache>(&cache)) {
+            if (const auto loaded = loadAccountCache()) {
                 m_sync->restore(loaded->accounts, loaded->lastSync);
             }
         } catch (const Error &error) {

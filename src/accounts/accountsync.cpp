@@ -185,11 +185,13 @@ void AccountSync::finish(QList<AWSAccount> accounts)
                 << "Account cache save failed:" << error.description();
         }
         const SettingsStore &settings = *m_options.settings;
-        if (const auto failed = updateAWSProfilesAfterSync(m_accounts, normalizedStartURL(settings),
-                                                           configuredSSORegion(settings),
-                                                           *m_options.profileSettings, now())) {
-            Q_EMIT this->failed(
-                QStringLiteral("Accounts synced, but AWS profiles were not updated: ") + *failed);
+        try {
+            updateAWSProfilesAfterSync(m_accounts, normalizedStartURL(settings),
+                                       configuredSSORegion(settings), *m_options.profileSettings,
+                                       now());
+        } catch (const Error &error) {
+            Q_EMIT failed(QStringLiteral("Accounts synced, but AWS profiles were not updated: ") +
+                          error.description());
         }
     } catch (...) {
         Q_EMIT failed(describeException(std::current_exception()));

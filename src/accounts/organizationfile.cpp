@@ -62,9 +62,8 @@ OrganizationFile::OrganizationFile(std::optional<QString> path, QObject *parent)
 void OrganizationFile::load()
 {
     try {
-        auto organization = loadOrganization(m_path);
-        if (auto *loaded = std::get_if<Organization>(&organization)) {
-            m_organization = *loaded;
+        if (auto loaded = loadOrganization(m_path)) {
+            m_organization = *std::move(loaded);
             Q_EMIT organizationChanged();
         }
     } catch (const Error &error) {

@@ -30,9 +30,8 @@ std::optional<ConsoleService> serviceNamed(const QString &name)
 Organization savedOrganization()
 {
     try {
-        const auto loaded = loadOrganization();
-        if (const auto *organization = std::get_if<Organization>(&loaded)) {
-            return *organization;
+        if (auto organization = loadOrganization()) {
+            return *std::move(organization);
         }
     } catch (const Error &error) {
         // The link can still be built from the settings; the account's own region is lost.

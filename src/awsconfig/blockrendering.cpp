@@ -12,9 +12,7 @@ namespace {
 // A setting as the block writes it; throws when it would not stay one value on one line.
 QString written(AWSConfigValueKind kind, const QString &value)
 {
-    if (auto error = validateAWSConfigValue(kind, value)) {
-        throw *error;
-    }
+    validateAWSConfigValue(kind, value);
     return writtenAWSConfigValue(kind, value);
 }
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "awsconfig/awsconfigdocument.h"
 #include "awsconfig/awsconfigmanager.h"
+#include "foundation/logging.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"
 
@@ -143,7 +144,9 @@ std::optional<QString> sessionSharedWithCLI(const QString &configText, const QSt
     std::optional<AWSConfigDocument> document;
     try {
         document.emplace(configText);
-    } catch (const AWSConfigManagerError &) {
+    } catch (const AWSConfigManagerError &error) {
+        qCWarning(lcAWSConfig).noquote()
+            << "Sign-in not shared with the AWS CLI:" << error.description();
         return std::nullopt;
     }
     if (!document->managedBody()) {

@@ -37,17 +37,15 @@ QString writtenAWSConfigValue(AWSConfigValueKind kind, const QString &value)
     return value.trimmed().toLower();
 }
 
-std::optional<AWSConfigManagerError> validateAWSConfigValue(AWSConfigValueKind kind,
-                                                            const QString &value)
+void validateAWSConfigValue(AWSConfigValueKind kind, const QString &value)
 {
     const QString written = writtenAWSConfigValue(kind, value);
     const bool valid = kind == AWSConfigValueKind::startURL
                            ? std::all_of(written.cbegin(), written.cend(), isURLCharacter)
                            : std::all_of(written.cbegin(), written.cend(), isRegionCharacter);
-    if (valid) {
-        return std::nullopt;
+    if (!valid) {
+        throw AWSConfigManagerError::invalidValue(kind);
     }
-    return AWSConfigManagerError::invalidValue(kind);
 }
 
 } // namespace tessera

@@ -3,7 +3,6 @@
 #include "awsconfig/awsconfigtypes.h"
 
 #include <QString>
-#include <optional>
 
 // Settings that end up as values in the managed block. The block is plain text shared with
 // the AWS CLI, so a value holding a line break would write lines of its own into the file:
@@ -14,10 +13,10 @@ namespace tessera {
 // lower-cased.
 QString writtenAWSConfigValue(AWSConfigValueKind kind, const QString &value);
 
-// Nothing when the written value holds only characters a web address (start URL) or a
-// region name can hold; otherwise the error naming the setting. Empty values pass: whether
-// a setting may be empty is for its own rules. The block renderer refuses what this refuses.
-std::optional<AWSConfigManagerError> validateAWSConfigValue(AWSConfigValueKind kind,
-                                                            const QString &value);
+// Throws AWSConfigManagerError::invalidValue, naming the setting, unless the written value
+// holds only characters a web address (start URL) or a region name can hold. Empty values
+// pass: whether a setting may be empty is for its own rules. The block renderer refuses
+// what this refuses.
+void validateAWSConfigValue(AWSConfigValueKind kind, const QString &value);
 
 } // namespace tessera

@@ -1,5 +1,6 @@
 #include "awsconfig/awsconfigdocument.h"
 #include "awsconfig/awsconfigmanager.h"
+#include "foundation/logging.h"
 #include "storage/interruptedwrites.h"
 #include "storage/supportfiles.h"
 
@@ -145,7 +146,12 @@ void AWSConfigManager::pruneBackups(const QString &configPath)
     const QDir directory = QFileInfo(resolved).dir();
     const QStringList names = backupNames(resolved);
     for (qsizetype i = 0; i + keptBackupCount < names.size(); ++i) {
-        QFile::remove(directory.filePath(names.at(i)));
+        // A backup left over costs only space; the write it follows has succeeded.
+        QFile backup(directory.filePath(names.at(i)));
+        if (!backup.remove()) {
+            qCWarning(lcAWSConfig).noquote() << "Could not remove the old backup"
+                                             << backup.fileName() << ":" << backup.errorString();
+        }
     }
 }
 

@@ -5,25 +5,19 @@
 
 namespace tessera {
 
-std::optional<QString> updateAWSProfilesAfterSync(const QList<AWSAccount> &accounts,
-                                                  const QString &startUrl, const QString &ssoRegion,
-                                                  const SettingsStore &settings,
-                                                  const QDateTime &now)
+void updateAWSProfilesAfterSync(const QList<AWSAccount> &accounts, const QString &startUrl,
+                                const QString &ssoRegion, const SettingsStore &settings,
+                                const QDateTime &now)
 {
     const auto profileSettings = AWSConfigManagementSettings::fromSettings(settings);
     if (!settings.boolean(key(settingskey::awsProfileAutoSync)) ||
         profileSettings.mode == AWSConfigManagementMode::off) {
-        return std::nullopt;
+        return;
     }
-    try {
-        const AWSConfigPlan plan =
-            AWSConfigManager::plan(accounts, startUrl, ssoRegion, profileSettings,
-                                   AWSConfigManager::loadMappings(), /*keepOrphans=*/true, now);
-        AWSConfigManager::apply(plan, now);
-    } catch (const Error &error) {
-        return error.description();
-    }
-    return std::nullopt;
+    const AWSConfigPlan plan =
+        AWSConfigManager::plan(accounts, startUrl, ssoRegion, profileSettings,
+                               AWSConfigManager::loadMappings(), /*keepOrphans=*/true, now);
+    AWSConfigManager::apply(plan, now);
 }
 
 } // namespace tessera

@@ -6,17 +6,15 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
-#include <optional>
 
 namespace tessera {
 
 // The AWS CLI profile update that follows a successful account sync. Reads the profile
 // settings, plans with orphans kept and applies the plan. Does nothing unless
-// "awsProfileAutoSync" is on and the mode is "native" or "granted". Returns the failure's
-// description when planning or applying failed, std::nullopt otherwise.
-std::optional<QString> updateAWSProfilesAfterSync(const QList<AWSAccount> &accounts,
-                                                  const QString &startUrl, const QString &ssoRegion,
-                                                  const SettingsStore &settings,
-                                                  const QDateTime &now);
+// "awsProfileAutoSync" is on and the mode is "native" or "granted". Throws what planning or
+// applying throws.
+void updateAWSProfilesAfterSync(const QList<AWSAccount> &accounts, const QString &startUrl,
+                                const QString &ssoRegion, const SettingsStore &settings,
+                                const QDateTime &now);
 
 } // namespace tessera

@@ -18,10 +18,14 @@ QString AWSConfigManager::mappingsFileURL()
 
 QMap<QString, QString> AWSConfigManager::loadMappings()
 {
+    // The stored names are a convenience: without them every profile takes the name its
+    // template gives, so a file that cannot be used is logged and left out.
     std::optional<QByteArray> bytes;
     try {
         bytes = readFileIfPresent(mappingsFileURL());
-    } catch (const Error &) {
+    } catch (const Error &error) {
+        qCWarning(lcAWSConfig).noquote()
+            << "Could not read the profile names:" << error.description();
         return {};
     }
     if (!bytes) {
@@ -29,12 +33,14 @@ QMap<QString, QString> AWSConfigManager::loadMappings()
     }
     const QJsonDocument document = QJsonDocument::fromJson(*bytes);
     if (!document.isObject()) {
+        qCWarning(lcAWSConfig) << "Ignored the profile names: the file is not a JSON object";
         return {};
     }
     QMap<QString, QString> mappings;
     const QJsonObject object = document.object();
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (!it->isString()) {
+            qCWarning(lcAWSConfig) << "Ignored the profile names: a name is not a string";
             return {};
         }
         mappings.insert(it.key(), it->toString());

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
-#include <variant>
 
 namespace tessera {
 
@@ -68,14 +67,6 @@ struct ClientRegistration
 
     bool operator==(const ClientRegistration &) const = default;
 };
-
-// Reading a file that may not be there: `missing` is not an error.
-struct DiskMissing
-{
-    bool operator==(const DiskMissing &) const = default;
-};
-
-template<typename T> using DiskLoadResult = std::variant<DiskMissing, T>;
 
 // Order-preserving removal of duplicates: the first occurrence of each string stays.
 QStringList uniqued(const QStringList &values);

@@ -1,6 +1,21 @@
 #include "storage/settingsstore.h"
 
+#include "foundation/logging.h"
+
 namespace tessera {
+
+namespace {
+// A setting is written the moment a control changes; the control already shows the new
+// value, so a failure to store it is logged rather than shown.
+void syncLogged(QSettings &settings, const QString &key)
+{
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        qCWarning(lcPersistence).noquote()
+            << "Could not store the setting" << key << "in" << settings.fileName();
+    }
+}
+} // namespace
 
 SettingsStore::~SettingsStore() = default;
 
@@ -100,13 +115,13 @@ std::optional<QVariant> QSettingsStore::storedValue(const QString &key) const
 void QSettingsStore::storeValue(const QString &key, const QVariant &value)
 {
     m_settings->setValue(key, value);
-    m_settings->sync();
+    syncLogged(*m_settings, key);
 }
 
 void QSettingsStore::removeValue(const QString &key)
 {
     m_settings->remove(key);
-    m_settings->sync();
+    syncLogged(*m_settings, key);
 }
 
 } // namespace tessera

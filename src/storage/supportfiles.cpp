@@ -1,5 +1,6 @@
 #include "storage/supportfiles.h"
 
+#include "foundation/logging.h"
 #include "storage/recordcoding.h"
 
 #include <QDir>
@@ -48,7 +49,10 @@ QString namedSupportFileURL(const QString &fileName)
         base = QDir::homePath() + QStringLiteral("/.local/share");
     }
     const QString folder = base + QStringLiteral("/Tessera");
-    QDir().mkpath(folder);
+    if (!QDir().mkpath(folder)) {
+        // Whoever uses the path reports the failure to write there.
+        qCWarning(lcPersistence).noquote() << "Could not create the folder" << folder;
+    }
     return folder + QLatin1Char('/') + fileName;
 }
 
@@ -86,8 +90,12 @@ void writeFileAtomically(const QString &path, const QByteArray &data,
         throw FileError(QStringLiteral("The file “") + fileDisplayName(path) +
                         QStringLiteral("” couldn’t be saved: ") + file.errorString());
     }
-    if (permissions) {
-        file.setPermissions(*permissions);
+    // A secret must never be written under looser permissions than asked for.
+    if (permissions && !file.setPermissions(*permissions)) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw FileError(QStringLiteral("The file “") + fileDisplayName(path) +
+                        QStringLiteral("” couldn’t be saved: ") + reason);
     }
     // QSaveFile::commit() does not report a failure of the final flush of its buffer, so
     // a full disk (or a file-size limit) would leave a cut-off file in place of the old one
@@ -101,12 +109,12 @@ void writeFileAtomically(const QString &path, const QByteArray &data,
     }
 }
 
-DiskLoadResult<AccountCache> loadAccountCache()
+std::optional<AccountCache> loadAccountCache()
 {
     const QString path = supportFolderFileURL(QLatin1String(accountCacheFileName));
     const auto bytes = readFileIfPresent(path);
     if (!bytes) {
-        return DiskMissing{};
+        return std::nullopt;
     }
     return decodeAccountCache(*bytes);
 }
@@ -117,13 +125,13 @@ void saveAccountCache(const AccountCache &cache)
                         encodeAccountCache(cache));
 }
 
-DiskLoadResult<Organization> loadOrganization(const std::optional<QString> &fileURL)
+std::optional<Organization> loadOrganization(const std::optional<QString> &fileURL)
 {
     const QString path =
         fileURL ? *fileURL : supportFolderFileURL(QLatin1String(organizationFileName));
     const auto bytes = readFileIfPresent(path);
     if (!bytes) {
-        return DiskMissing{};
+        return std::nullopt;
     }
     return decodeOrganization(*bytes);
 }

@@ -16,7 +16,8 @@ class FileError;
 // created with its parents. Throws FileError when it cannot be produced.
 QString supportFolderPath();
 QString supportFolderFileURL(const QString &fileName);
-// The same folder, best effort: a failure to create it is ignored.
+// The same folder, best effort: a failure to create it is logged, and left to whoever
+// writes there.
 QString namedSupportFileURL(const QString &fileName);
 
 // Reads a whole file. std::nullopt when the file does not exist; FileError for any other
@@ -27,9 +28,11 @@ std::optional<QByteArray> readFileIfPresent(const QString &path);
 void writeFileAtomically(const QString &path, const QByteArray &data,
                          std::optional<QFileDevice::Permissions> permissions = std::nullopt);
 
-DiskLoadResult<AccountCache> loadAccountCache();
+// The saved records; std::nullopt when the file does not exist yet (a first start is not a
+// failure). FileError or DecodingError when it exists but cannot be read.
+std::optional<AccountCache> loadAccountCache();
 void saveAccountCache(const AccountCache &cache);
-DiskLoadResult<Organization> loadOrganization(const std::optional<QString> &fileURL = std::nullopt);
+std::optional<Organization> loadOrganization(const std::optional<QString> &fileURL = std::nullopt);
 void saveOrganization(const Organization &organization,
                       const std::optional<QString> &fileURL = std::nullopt);
 

@@ -45,12 +45,7 @@ class TestOrganizationFile : public QObject
     const QString m_folder = m_dir.filePath(QStringLiteral("organization"));
     const QString m_file = m_folder + QStringLiteral("/organization.json");
 
-    Organization saved() const
-    {
-        const auto loaded = loadOrganization(m_file);
-        const auto *organization = std::get_if<Organization>(&loaded);
-        return organization ? *organization : Organization{};
-    }
+    Organization saved() const { return loadOrganization(m_file).value_or(Organization{}); }
 
 private Q_SLOTS:
     void init() { QVERIFY(QDir(m_folder).removeRecursively() && QDir().mkpath(m_folder)); }

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -30,29 +31,11 @@ for line in sys.stdin:
     print(json.dumps(answer), flush=True)
 )";
 
-const QString userConfig = QStringLiteral("# my settings\r\n"
-                                          "[default]\r\n"
-                                          "region = us-west-2\r\n"
-                                          "\r\n"
-                                          "[profile \"hand made\"]\r\n"
-                                          "sso_session = corp\r\n"
-                                          "sso_account_id = 123123123123 ; comment\r\n"
-                                          "sso_role_name = Ops\r\n"
-                                          "[sso-session corp]\r\n"
-                                          "sso_start_url = https://corp.test/start\r\n"
-                                          "sso_region = eu-west-1\r\n"
-                                          "\r\n"
-                                          "[profile   spaced]  \r\n"
-                                          "  output=json");
-
-QMap<QString, QString> stringMap(const QJsonObject &object)
-{
-    QMap<QString, QString> map;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        map.insert(it.key(), it.value().toString());
-    }
-    return map;
-}
+const QString userConfig = QStringLiteral(
+    "# my settings\r\n[default]\r\nregion = us-west-2\r\n\r\n"
+    "[profile \"hand made\"]\r\nsso_session = corp\r\nsso_account_id = 123123123123 ; comment\r\n"
+    "sso_role_name = Ops\r\n[sso-session corp]\r\nsso_start_url = https://corp.test/start\r\n"
+    "sso_region = eu-west-1\r\n\r\n[profile   spaced]  \r\n  output=json");
 
 QJsonObject jsonObject(const QMap<QString, QString> &map)
 {
@@ -172,76 +155,52 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("nameTemplate");
-        QTest::addColumn<int>("separator");
-        QTest::addColumn<QString>("original");
+        QTest::addColumn<QString>("userSections");
         // How many candidates the user's own profiles already provide.
         QTest::addColumn<int>("userOwned");
         const int native = int(AWSConfigManagementMode::native);
         const int granted = int(AWSConfigManagementMode::granted);
-        const int preserve = int(AWSProfileNameSeparator::preserve);
-        const int hyphens = int(AWSProfileNameSeparator::hyphens);
         const QString spaced = QStringLiteral("{accountName} {role}");
-        QTest::newRow("native, quoted names") << native << spaced << preserve << userConfig << 0;
-        QTest::newRow("granted, quoted names") << granted << spaced << preserve << userConfig << 0;
-        QTest::newRow("native, default names, new file")
-            << native << QString() << hyphens << QString() << 0;
-        QTest::newRow("granted, default names")
-            << granted << QString() << hyphens << userConfig << 0;
-
+        QTest::newRow("native, quoted names") << native << spaced << QString() << 0;
+        QTest::newRow("granted, quoted names") << granted << spaced << QString() << 0;
         // Sections whose meaning depends on reading headers exactly as the AWS CLI does.
-        const auto withUserSections = [](const char *sections) -> QString {
-            return userConfig + QStringLiteral("\r\n") +
-                   QString::fromUtf8(sections).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-        };
+        const QString plain = QStringLiteral("sso_session = corp\nsso_account_id = 444444444444\n"
+                                             "sso_role_name = R\n");
+        const QString tab = QStringLiteral("sso_session = corp\nsso_account_id = 333333333333\n"
+                                           "sso_role_name = R\n");
         QTest::newRow("text after a header")
-            << native << QString() << hyphens
-            << withUserSections("[profile plain-R] # my hand-made profile\n"
-                                "sso_session = corp\nsso_account_id = 444444444444\n"
-                                "sso_role_name = R\n")
-            << 1;
+            << native << QString() << QStringLiteral("[profile plain-R] # mine\n") + plain << 1;
         QTest::newRow("shell quoting in a header")
-            << granted << QString() << hyphens
-            << withUserSections("[profile 'plain-R']\nsso_session = corp\n"
-                                "sso_account_id = 444444444444\nsso_role_name = R\n"
-                                "[profile tab\\-here-R]\nsso_session = corp\n"
-                                "sso_account_id = 333333333333\nsso_role_name = R\n")
+            << granted << QString()
+            << QStringLiteral("[profile 'plain-R']\n") + plain +
+                   QStringLiteral("[profile tab\\-here-R]\n") + tab
             << 2;
-        QTest::newRow("sso-session in capitals")
-            << native << QString() << hyphens
-            << withUserSections("[SSO-Session tessera-x-test]\n"
-                                "sso_start_url = https://x.test/start\nsso_region = us-east-1\n")
+        QTest::newRow("kind words in capitals")
+            << native << QString()
+            << QStringLiteral("[SSO-Session tessera-x-test]\nsso_start_url = https://x.test/start\n"
+                              "sso_region = us-east-1\n[Profile plain-R]\n") +
+                   plain
             << 0;
-        QTest::newRow("profile in capitals")
-            << native << QString() << hyphens
-            << withUserSections("[Profile plain-R]\nsso_session = corp\n"
-                                "sso_account_id = 444444444444\nsso_role_name = R\n")
+        QTest::newRow("bracket in a comment after a header")
+            << native << QString() << QStringLiteral("[profile plain-R] # see [docs]\n") + plain
             << 0;
         QTest::newRow("user-owned name with a single quote")
-            << native << QString() << hyphens
-            << withUserSections("[profile \"ops's admin\"]\nsso_session = corp\n"
-                                "sso_account_id = 222222222222\nsso_role_name = Dev\n")
-            << 1;
-        QTest::newRow("bracket in a comment after a header")
-            << native << QString() << hyphens
-            << withUserSections("[profile plain-R] # see [docs]\nsso_session = corp\n"
-                                "sso_account_id = 444444444444\nsso_role_name = R\n")
-            << 0;
-        QTest::newRow("blanks around and inside a header")
-            << native << QString() << hyphens
-            << withUserSections("[profile plain-R ] \t \nsso_session = corp\n"
-                                "sso_account_id = 444444444444\nsso_role_name = R\n"
-                                "[ profile tab-here-R ]\nsso_session = corp\n"
-                                "sso_account_id = 333333333333\nsso_role_name = R\n")
+            << native << QString()
+            << QStringLiteral("[profile \"ops's admin\"]\nsso_session = corp\n"
+                              "sso_account_id = 222222222222\nsso_role_name = Dev\n")
             << 1;
     }
     void theAWSCLIReadsEveryGeneratedProfile()
     {
         QFETCH(int, mode);
         QFETCH(QString, nameTemplate);
-        QFETCH(int, separator);
-        QFETCH(QString, original);
+        QFETCH(QString, userSections);
         QFETCH(int, userOwned);
 
+        // The user's part in CRLF, as an editor on another system may leave it.
+        const QString original =
+            userConfig + QStringLiteral("\r\n") +
+            QString(userSections).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
         QTemporaryDir dir;
         const QString userPath = dir.filePath(QStringLiteral("user-config"));
         const QString path = dir.filePath(QStringLiteral("config"));
@@ -249,80 +208,70 @@ private Q_SLOTS:
         writeText(path, original);
         auto settings = settingsFor(path, AWSConfigManagementMode(mode));
         settings.namingTemplate = nameTemplate;
-        settings.nameSeparator = AWSProfileNameSeparator(separator);
+        settings.nameSeparator = nameTemplate.isEmpty() ? AWSProfileNameSeparator::hyphens
+                                                        : AWSProfileNameSeparator::preserve;
         settings.cliRegion = QStringLiteral("EU-Central-1");
         const AWSConfigPlan plan =
             AWSConfigManager::plan(awkwardAccounts(), startURL, ssoRegion, settings, {}, true,
                                    QDateTime(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC));
         QVERIFY(!plan.hasConflicts());
-        QVERIFY(AWSConfigManager::apply(plan, QDateTime::currentDateTimeUtc()) ||
-                original.isEmpty());
-
-        // The user's bytes come first, untouched, whatever their line breaks and spacing.
-        QFile configFile(path);
-        QVERIFY(configFile.open(QIODevice::ReadOnly));
-        QVERIFY(configFile.readAll().startsWith(original.toUtf8()));
+        AWSConfigManager::apply(plan, QDateTime::currentDateTimeUtc());
+        // The user's bytes come first, untouched.
+        QVERIFY(readText(path).startsWith(original));
 
         const QJsonObject before = readWithBotocore(userPath);
         const QJsonObject after = readWithBotocore(path);
         QVERIFY2(!after.isEmpty(), "botocore could not read the file (see its message above)");
         const QJsonObject profiles = after.value(QStringLiteral("profiles")).toObject();
         const QJsonObject userProfiles = before.value(QStringLiteral("profiles")).toObject();
-
-        int written = 0;
         int existing = 0;
         for (const AWSConfigProfileCandidate &candidate : plan.candidates) {
             const QJsonObject profile = profiles.value(candidate.name).toObject();
             QVERIFY2(!profile.isEmpty(), qPrintable(candidate.name));
             if (candidate.status == AWSConfigProfileStatus::existing) {
                 QCOMPARE(profile, userProfiles.value(candidate.name).toObject());
-                QCOMPARE(AWSConfigManager::sectionAccountId(stringMap(profile)),
-                         candidate.accountId);
-                QCOMPARE(AWSConfigManager::sectionRoleName(stringMap(profile)), candidate.role);
                 ++existing;
                 continue;
             }
             QCOMPARE(candidate.status, AWSConfigProfileStatus::create);
             QJsonObject expected{{QStringLiteral("region"), QStringLiteral("eu-central-1")}};
+            const auto add = [&](const char *key, const QString &value) {
+                expected.insert(QLatin1String(key), value);
+            };
             if (candidate.provider == AWSConfigManagementMode::native) {
-                expected.insert(QStringLiteral("sso_session"), sessionName);
-                expected.insert(QStringLiteral("sso_account_id"), candidate.accountId);
-                expected.insert(QStringLiteral("sso_role_name"), candidate.role);
+                add("sso_session", sessionName);
+                add("sso_account_id", candidate.accountId);
+                add("sso_role_name", candidate.role);
             } else {
-                expected.insert(QStringLiteral("granted_sso_start_url"), startURL);
-                expected.insert(QStringLiteral("granted_sso_region"), ssoRegion);
-                expected.insert(QStringLiteral("granted_sso_account_id"), candidate.accountId);
-                expected.insert(QStringLiteral("granted_sso_role_name"), candidate.role);
-                expected.insert(QStringLiteral("granted_sso_registration_scopes"),
-                                QStringLiteral("sso:account:access"));
-                expected.insert(QStringLiteral("credential_process"),
-                                QString(QStringLiteral("granted credential-process --profile ") +
-                                        (candidate.name.contains(QLatin1Char(' ')) ||
-                                                 candidate.name.contains(QLatin1Char('\t'))
-                                             ? QLatin1Char('"') + candidate.name + QLatin1Char('"')
-                                             : candidate.name)));
+                add("granted_sso_start_url", startURL);
+                add("granted_sso_region", ssoRegion);
+                add("granted_sso_account_id", candidate.accountId);
+                add("granted_sso_role_name", candidate.role);
+                add("granted_sso_registration_scopes", QStringLiteral("sso:account:access"));
+                const bool quoted =
+                    candidate.name.contains(QRegularExpression(QStringLiteral("\\s")));
+                add("credential_process",
+                    QStringLiteral("granted credential-process --profile ") +
+                        (quoted ? u'"' + candidate.name + u'"' : candidate.name));
             }
             QCOMPARE(profile, expected);
-            ++written;
         }
         QCOMPARE(existing, userOwned);
-        QCOMPARE(written, 5 - userOwned);
-
+        // Every profile of the user's reads as before, and nothing else was added.
         for (auto it = userProfiles.begin(); it != userProfiles.end(); ++it) {
             QCOMPARE(profiles.value(it.key()), it.value());
         }
-        QCOMPARE(profiles.size(), userProfiles.size() + written);
+        QCOMPARE(profiles.size(), userProfiles.size() + 5 - userOwned);
 
-        const QJsonObject sessions = after.value(QStringLiteral("sessions")).toObject();
-        if (AWSConfigManagementMode(mode) == AWSConfigManagementMode::native) {
-            QCOMPARE(sessions.value(sessionName).toObject(),
-                     (QJsonObject{{QStringLiteral("sso_start_url"), startURL},
-                                  {QStringLiteral("sso_region"), ssoRegion},
-                                  {QStringLiteral("sso_registration_scopes"),
-                                   QStringLiteral("sso:account:access")}}));
-        } else {
-            QVERIFY(!sessions.contains(sessionName));
-        }
+        const QJsonObject session =
+            after.value(QStringLiteral("sessions")).toObject().value(sessionName).toObject();
+        const QJsonObject expectedSession{
+            {QStringLiteral("sso_start_url"), startURL},
+            {QStringLiteral("sso_region"), ssoRegion},
+            {QStringLiteral("sso_registration_scopes"), QStringLiteral("sso:account:access")}};
+        QCOMPARE(session, AWSConfigManagementMode(mode) == AWSConfigManagementMode::native
+                              ? expectedSession
+                              : QJsonObject());
     }
 };
 

@@ -1,5 +1,4 @@
 #include "awsconfig/awsconfigmanager.h"
-#include "awsconfig/configvalues.h"
 #include "awsconfigtestdata.h"
 
 #include <QTemporaryDir>
@@ -13,36 +12,32 @@ using Status = AWSConfigProfileStatus;
 
 const QDateTime planTime(QDate(2026, 1, 10), QTime(20, 30), Qt::UTC);
 
-const QString userOwnedConfig =
-    QStringLiteral("[profile dev]\n"
-                   "sso_account_id = 111111111111\n"
-                   "sso_role_name = Dev\n"
-                   "\n"
-                   "[profile TAKEN-X]\n"
-                   "sso_account_id = 999999999999\n"
-                   "sso_role_name = X\n"
-                   "\n"
-                   "# >>> Tessera managed AWS profiles\n"
-                   "# Last updated by Tessera: 2025-01-01 00:00:00 PST\n"
-                   "\n"
-                   "[profile Beta-Admin]\n"
-                   "sso_session = tessera-x-test\n"
-                   "sso_account_id = 222222222222\n"
-                   "sso_role_name = Admin\n"
-                   "\n"
-                   "[profile gone]\n"
-                   "sso_session = tessera-x-test\n"
-                   "sso_account_id = 555555555555\n"
-                   "sso_role_name = Old\n"
-                   "# <<< Tessera managed AWS profiles\n");
+const QString userOwnedConfig = QStringLiteral(
+    "[profile dev]\nsso_account_id = 111111111111\nsso_role_name = Dev\n\n"
+    "[profile TAKEN-X]\nsso_account_id = 999999999999\nsso_role_name = X\n\n"
+    "# >>> Tessera managed AWS profiles\n# Last updated by Tessera: 2025-01-01 00:00:00 PST\n\n"
+    "[profile Beta-Admin]\nsso_session = tessera-x-test\nsso_account_id = 222222222222\n"
+    "sso_role_name = Admin\n\n"
+    "[profile gone]\nsso_session = tessera-x-test\nsso_account_id = 555555555555\n"
+    "sso_role_name = Old\n# <<< Tessera managed AWS profiles\n");
 
-QMap<QString, Status> statusesByName(const AWSConfigPlan &plan)
+QString statuses(const AWSConfigPlan &plan)
 {
-    QMap<QString, Status> result;
+    QStringList result;
     for (const auto &candidate : plan.candidates) {
-        result.insert(candidate.name, candidate.status);
+        result << candidate.name + QLatin1Char(':') + QString::number(int(candidate.status));
     }
-    return result;
+    return result.join(QLatin1Char(' '));
+}
+
+QStringList blockSections(const AWSConfigPlan &plan)
+{
+    QStringList names;
+    const auto body = AWSConfigDocument(plan.proposedContents).managedBody();
+    for (const auto &section : AWSConfigManager::parseSections(body.value_or(QString()))) {
+        names << section.name;
+    }
+    return names;
 }
 } // namespace
 
@@ -63,69 +58,80 @@ private:
     }
 
 private Q_SLOTS:
-    void init() { m_path = m_dir.filePath(QStringLiteral("config")); }
-    void cleanup() { QFile::remove(m_path); }
+    void init()
+    {
+        m_path = m_dir.filePath(QStringLiteral("config"));
+        writeText(m_path, userOwnedConfig);
+    }
 
+    // create 0, update 1, existing 2, conflict 3
+    void decidesEachCandidatesStatus_data()
+    {
+        QTest::addColumn<QString>("nameTemplate");
+        QTest::addColumn<int>("nameCase");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("legacy names")
+            << QStringLiteral("{accountName}-{role}") << int(AWSProfileNameCase::preserve)
+            << QStringLiteral("alpha-Admin:0 dev:2 Beta-Admin:1 "
+                              "Bob's-Admin:3 Taken-X:3");
+        // The block's profile is renamed in place, not orphaned.
+        QTest::newRow("renamed") << QString() << int(AWSProfileNameCase::lowercase)
+                                 << QStringLiteral("alpha-admin:0 dev:2 beta-admin:1 "
+                                                   "bob-s-admin:0 taken-x:3");
+        QTest::newRow("an earlier candidate's name")
+            << QStringLiteral("{role}") << int(AWSProfileNameCase::preserve)
+            << QStringLiteral("Admin:0 dev:2 Admin:3 Admin:3 X:0");
+        // The user's own profile for a role is found by what it points at, not by name.
+        QTest::newRow("blank template") << QStringLiteral("  ") << int(AWSProfileNameCase::preserve)
+                                        << QStringLiteral(":3 dev:2 :3 :3 :3");
+    }
     void decidesEachCandidatesStatus()
     {
-        writeText(m_path, userOwnedConfig);
+        QFETCH(QString, nameTemplate);
+        QFETCH(int, nameCase);
+        QFETCH(QString, expected);
         auto settings = settingsFor(m_path);
-        settings.namingTemplate = QStringLiteral("{accountName}-{role}");
+        settings.namingTemplate = nameTemplate;
         settings.nameSeparator = AWSProfileNameSeparator::preserve;
+        settings.nameCase = AWSProfileNameCase(nameCase);
         const AWSConfigPlan plan = planWith(settings);
-
-        QStringList order;
+        QCOMPARE(statuses(plan), expected);
+        QCOMPARE(plan.orphanedProfileNames, QStringList{QStringLiteral("gone")});
+        // Only created and updated profiles are written; user-owned text stays as it was.
+        QCOMPARE(AWSConfigDocument(plan.proposedContents).unmanaged(),
+                 AWSConfigDocument(userOwnedConfig).unmanaged());
+        QStringList written{sessionName};
         for (const auto &candidate : plan.candidates) {
-            order << candidate.name;
+            if (candidate.status == Status::create || candidate.status == Status::update) {
+                written << candidate.name;
+            }
         }
-        QCOMPARE(order, (QStringList{QStringLiteral("alpha-Admin"), QStringLiteral("dev"),
-                                     QStringLiteral("Beta-Admin"), QStringLiteral("Bob's-Admin"),
-                                     QStringLiteral("Taken-X")}));
-        const QMap<QString, Status> expected{{QStringLiteral("alpha-Admin"), Status::create},
-                                             {QStringLiteral("dev"), Status::existing},
-                                             {QStringLiteral("Beta-Admin"), Status::update},
-                                             {QStringLiteral("Bob's-Admin"), Status::conflict},
-                                             {QStringLiteral("Taken-X"), Status::conflict}};
-        QCOMPARE(statusesByName(plan), expected);
+        QCOMPARE(blockSections(plan), written << QStringLiteral("gone"));
+    }
+
+    void keepsUserNamesAndOrphans()
+    {
+        const AWSConfigPlan plan = planWith(settingsFor(m_path));
         QCOMPARE(plan.candidates.first().id,
                  candidateId(QStringLiteral("111111111111"), QStringLiteral("Admin")));
-        QCOMPARE(plan.orphanedProfileNames, QStringList{QStringLiteral("gone")});
         QCOMPARE(
             plan.mappings.value(candidateId(QStringLiteral("111111111111"), QStringLiteral("Dev"))),
             QStringLiteral("dev"));
-
-        // Only created and updated profiles are written; user-owned text stays as it was.
-        const AWSConfigDocument proposed(plan.proposedContents);
-        QCOMPARE(proposed.unmanaged(), AWSConfigDocument(userOwnedConfig).unmanaged());
-        const auto names = [](const QList<AWSConfigSection> &sections) {
-            QStringList result;
-            for (const auto &section : sections) {
-                result << section.name;
-            }
-            return result;
-        };
-        QCOMPARE(names(AWSConfigManager::parseSections(*proposed.managedBody())),
-                 (QStringList{sessionName, QStringLiteral("alpha-Admin"),
-                              QStringLiteral("Beta-Admin"), QStringLiteral("gone")}));
         QVERIFY(plan.proposedContents.contains(
             QLatin1String("# Last updated by Tessera: 2026-01-10 12:30:00 PST")));
-    }
 
-    void refusesAnEarlierCandidatesName()
-    {
-        writeText(m_path, QString());
-        auto settings = settingsFor(m_path);
-        settings.namingTemplate = QStringLiteral("{accountName|slug}");
-        const AWSConfigPlan plan = planWith(settings);
-        QCOMPARE(plan.candidates.at(0).status, Status::create);
-        QCOMPARE(plan.candidates.at(1).name, QStringLiteral("alpha"));
-        QCOMPARE(plan.candidates.at(1).status, Status::conflict);
-        QCOMPARE(plan.conflicts().size(), 1);
+        const AWSConfigPlan kept = planWith(settingsFor(m_path), {}, true, {});
+        QCOMPARE(kept.orphanedProfileNames,
+                 (QStringList{QStringLiteral("Beta-Admin"), QStringLiteral("gone")}));
+        QCOMPARE(blockSections(kept),
+                 (QStringList{sessionName, QStringLiteral("Beta-Admin"), QStringLiteral("gone")}));
+        const AWSConfigPlan dropped = planWith(settingsFor(m_path), {}, false, {});
+        QCOMPARE(dropped.orphanedProfileNames, kept.orphanedProfileNames);
+        QVERIFY(blockSections(dropped).isEmpty());
     }
 
     void refusesValuesThatWouldBreakTheFile()
     {
-        writeText(m_path, QString());
         const QList<AWSAccount> accounts{
             AWSAccount{QStringLiteral("111111111111"),
                        QStringLiteral("a"),
@@ -133,47 +139,10 @@ private Q_SLOTS:
             AWSAccount{
                 QStringLiteral("2222\r22222222"), QStringLiteral("b"), {QStringLiteral("R")}},
             AWSAccount{QStringLiteral("333333333333"), QStringLiteral("c"), {QStringLiteral("R")}}};
+        writeText(m_path, QString());
         const AWSConfigPlan plan = planWith(settingsFor(m_path), {}, true, accounts);
         QCOMPARE(plan.conflicts().size(), 2);
-        QCOMPARE(plan.candidates.last().status, Status::create);
-        QCOMPARE(
-            AWSConfigManager::parseSections(*AWSConfigDocument(plan.proposedContents).managedBody())
-                .size(),
-            2);
-    }
-
-    // A user's section is the profile the AWS CLI takes it for, under the name it gives it.
-    void matchesUserProfilesByTheirAWSCLIName_data()
-    {
-        QTest::addColumn<QString>("userSection");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("status");
-        const QString elsewhere =
-            QStringLiteral("\nsso_account_id = 999999999999\nsso_role_name = X\n");
-        QTest::newRow("quoted name, another target")
-            << (QStringLiteral("[profile 'alpha-Admin']") + elsewhere)
-            << QStringLiteral("alpha-Admin") << int(Status::conflict);
-        QTest::newRow("comment after the header, another target")
-            << (QStringLiteral("[profile alpha-Admin] # mine") + elsewhere)
-            << QStringLiteral("alpha-Admin") << int(Status::conflict);
-        QTest::newRow("kind word in capitals is no profile")
-            << (QStringLiteral("[Profile alpha-Admin]") + elsewhere)
-            << QStringLiteral("alpha-Admin") << int(Status::create);
-        QTest::newRow("single quote in the user's own name")
-            << QStringLiteral("[profile \"Bob's-Admin\"]\nsso_account_id = 333333333333\n"
-                              "sso_role_name = Admin\n")
-            << QStringLiteral("Bob's-Admin") << int(Status::existing);
-    }
-    void matchesUserProfilesByTheirAWSCLIName()
-    {
-        QFETCH(QString, userSection);
-        QFETCH(QString, name);
-        QFETCH(int, status);
-        writeText(m_path, userSection);
-        auto settings = settingsFor(m_path);
-        settings.namingTemplate = QStringLiteral("{accountName}-{role}");
-        settings.nameSeparator = AWSProfileNameSeparator::preserve;
-        QCOMPARE(int(statusesByName(planWith(settings)).value(name, Status(-1))), status);
+        QCOMPARE(blockSections(plan), (QStringList{sessionName, QStringLiteral("c-R")}));
     }
 
     void refusesSettingsThatWouldAddLines_data()
@@ -184,73 +153,38 @@ private Q_SLOTS:
         const int url = int(AWSConfigValueKind::startURL);
         const int sso = int(AWSConfigValueKind::ssoRegion);
         const int cli = int(AWSConfigValueKind::cliRegion);
-        const QString nul(QChar(0));
         QTest::newRow("url") << url << QStringLiteral(" https://d-1.awsapps.com/start/#/ ") << true;
         QTest::newRow("url, LF") << url << QStringLiteral("https://x.test/s\n[profile e]") << false;
-        QTest::newRow("url, CR") << url << QStringLiteral("https://x.test/s\rt") << false;
-        QTest::newRow("url, NUL") << url << (QStringLiteral("https://x.test/s") + nul) << false;
-        QTest::newRow("url, space") << url << QStringLiteral("https://x.test/my start") << false;
         QTest::newRow("url, bracket") << url << QStringLiteral("https://x.test/s]") << false;
-        QTest::newRow("url, not ASCII")
-            << url << QStringLiteral("https://x.test/caf\u00e9") << false;
         QTest::newRow("sso region") << sso << QStringLiteral(" EU-West-1") << true;
-        QTest::newRow("sso region, LF") << sso << QStringLiteral("us-east-1\nx = y") << false;
         QTest::newRow("sso region, CR") << sso << QStringLiteral("us-east\r-1") << false;
-        QTest::newRow("sso region, NUL") << sso << (QStringLiteral("us-east-1") + nul) << false;
-        QTest::newRow("sso region, space") << sso << QStringLiteral("us east 1") << false;
-        QTest::newRow("sso region, bracket") << sso << QStringLiteral("us-east-1]") << false;
-        QTest::newRow("cli region, none") << cli << QString() << true;
-        QTest::newRow("cli region") << cli << QStringLiteral("eu-central-1\n") << true;
+        QTest::newRow("cli region, final break") << cli << QStringLiteral("eu-central-1\n") << true;
         QTest::newRow("cli region, LF") << cli << QStringLiteral("eu\n[profile x]") << false;
-        QTest::newRow("cli region, space") << cli << QStringLiteral("eu central-1") << false;
     }
     void refusesSettingsThatWouldAddLines()
     {
         QFETCH(int, kind);
         QFETCH(QString, value);
         QFETCH(bool, valid);
-        const auto error = validateAWSConfigValue(AWSConfigValueKind(kind), value);
-        QCOMPARE(!error, valid);
-        if (error) {
-            QCOMPARE(error->kind(), AWSConfigManagerError::Kind::invalidValue);
-        }
-
+        const auto which = AWSConfigValueKind(kind);
+        const auto pick = [&](AWSConfigValueKind asked, const QString &otherwise) {
+            return which == asked ? value : otherwise;
+        };
         // The block refuses what the settings window refuses, in either kind of profile.
         for (const auto mode :
              {AWSConfigManagementMode::native, AWSConfigManagementMode::granted}) {
-            writeText(m_path, QString());
             auto settings = settingsFor(m_path, mode);
-            const auto pick = [&](AWSConfigValueKind which, const QString &otherwise) {
-                return AWSConfigValueKind(kind) == which ? value : otherwise;
-            };
             settings.cliRegion = pick(AWSConfigValueKind::cliRegion, QString());
-            const auto plan = [&] {
-                return AWSConfigManager::plan(
+            try {
+                AWSConfigManager::plan(
                     sampleAccounts(), pick(AWSConfigValueKind::startURL, startURL),
                     pick(AWSConfigValueKind::ssoRegion, ssoRegion), settings, {}, true, planTime);
-            };
-            if (!valid) {
-                QVERIFY_THROWS_EXCEPTION(AWSConfigManagerError, plan());
-                continue;
+                QVERIFY(valid);
+            } catch (const AWSConfigManagerError &error) {
+                QVERIFY(!valid);
+                QCOMPARE(error.kind(), AWSConfigManagerError::Kind::invalidValue);
             }
-            const AWSConfigPlan result = plan();
-            qsizetype written = mode == AWSConfigManagementMode::native ? 1 : 0;
-            for (const auto &candidate : result.candidates) {
-                written += candidate.status == Status::create ? 1 : 0;
-            }
-            const QString body = *AWSConfigDocument(result.proposedContents).managedBody();
-            QCOMPARE(AWSConfigManager::parseSections(body).size(), written);
         }
-    }
-
-    void blankTemplateNamesAreConflicts()
-    {
-        auto settings = settingsFor(m_path);
-        settings.namingTemplate = QStringLiteral("  ");
-        const AWSConfigPlan plan = planWith(settings);
-        QCOMPARE(plan.conflicts().size(), plan.candidates.size());
-        settings.namingTemplate.clear();
-        QCOMPARE(planWith(settings).candidates.first().name, QStringLiteral("alpha-Admin"));
     }
 
     void storedNamesFollowSettingsButNotTemplateEdits()
@@ -264,6 +198,7 @@ private Q_SLOTS:
                                             {devId, QStringLiteral("my own name")},
                                             {betaId, QStringLiteral("Beta-Admin")},
                                             {unplanned, QStringLiteral("kept")}};
+        writeText(m_path, QString());
         auto settings = settingsFor(m_path);
         settings.namingTemplate = QStringLiteral("{role}.{accountName}");
         settings.nameSeparator = AWSProfileNameSeparator::underscores;
@@ -274,91 +209,44 @@ private Q_SLOTS:
         // Rendered by the old default template: follows the current one.
         QCOMPARE(plan.mappings.value(betaId), QStringLiteral("ADMIN_BETA"));
         QCOMPARE(plan.mappings.value(unplanned), QStringLiteral("kept"));
-
-        settings.namingTemplate = QStringLiteral("{accountName|upper}+{role}");
-        settings.nameSeparator = AWSProfileNameSeparator::preserve;
-        settings.nameCase = AWSProfileNameCase::preserve;
-        plan = planWith(settings, stored);
-        QCOMPARE(plan.mappings.value(adminId), QStringLiteral("Admin.alpha"));
-        QCOMPARE(plan.mappings.value(betaId), QStringLiteral("BETA+Admin"));
-    }
-
-    void renamedBlockProfileIsUpdatedNotOrphaned()
-    {
-        writeText(m_path, userOwnedConfig);
-        auto settings = settingsFor(m_path);
-        settings.nameCase = AWSProfileNameCase::lowercase;
-        const AWSConfigPlan plan = planWith(settings);
-        QCOMPARE(statusesByName(plan).value(QStringLiteral("beta-admin")), Status::update);
-        QCOMPARE(plan.orphanedProfileNames, QStringList{QStringLiteral("gone")});
-        QVERIFY(!plan.proposedContents.contains(QLatin1String("[profile Beta-Admin]")));
-        QVERIFY(plan.proposedContents.contains(QLatin1String("[profile beta-admin]")));
-    }
-
-    void keepsOrDropsOrphans()
-    {
-        writeText(m_path, userOwnedConfig);
-        const auto settings = settingsFor(m_path);
-        const AWSConfigPlan kept = planWith(settings, {}, true, {});
-        QCOMPARE(kept.orphanedProfileNames,
-                 (QStringList{QStringLiteral("Beta-Admin"), QStringLiteral("gone")}));
-        QVERIFY(kept.candidates.isEmpty());
-        QVERIFY(kept.proposedContents.contains(
-            QLatin1String("[profile gone]\nsso_session = tessera-x-test")));
-        QVERIFY(kept.proposedContents.contains(QLatin1String("[sso-session tessera-x-test]")));
-
-        const AWSConfigPlan dropped = planWith(settings, {}, false, {});
-        QCOMPARE(dropped.orphanedProfileNames, kept.orphanedProfileNames);
-        const AWSConfigDocument document(dropped.proposedContents);
-        QVERIFY(document.managedBody()->startsWith(
-            QLatin1String("# Last updated by Tessera: 2026-01-10")));
-        QVERIFY(AWSConfigManager::parseSections(*document.managedBody()).isEmpty());
     }
 
     void respectsAUserOwnedSession_data()
     {
         QTest::addColumn<QString>("session");
         QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("conflicts");
+        QTest::addColumn<bool>("conflict");
         const int native = int(AWSConfigManagementMode::native);
-        const int granted = int(AWSConfigManagementMode::granted);
-        const QString matching = QStringLiteral("[sso-session tessera-x-test]\nsso_start_url = "
-                                                "https://x.test/start/\nsso_region = US-EAST-1\n");
-        const QString otherURL = QStringLiteral("[sso-session Tessera-X-Test]\nsso_start_url = "
-                                                "https://y.test\nsso_region = us-east-1\n");
-        const QString noRegion =
-            QStringLiteral("[sso-session tessera-x-test]\nsso_start_url = https://x.test/start\n");
-        QTest::newRow("native, matching") << matching << native << 0;
-        QTest::newRow("native, other start URL") << otherURL << native << 1;
-        QTest::newRow("native, region missing") << noRegion << native << 1;
-        QTest::newRow("granted, other start URL") << otherURL << granted << 0;
+        const QString section = QStringLiteral("[sso-session %1]\nsso_start_url = %2\n%3");
+        const QString region = QStringLiteral("sso_region = US-EAST-1\n");
+        QTest::newRow("native, matching")
+            << section.arg(sessionName, startURL + QLatin1Char('/'), region) << native << false;
+        QTest::newRow("native, named in capitals")
+            << section.arg(QStringLiteral("Tessera-X-Test"), startURL, region) << native << false;
+        QTest::newRow("native, other start URL")
+            << section.arg(sessionName, QStringLiteral("https://y.test"), region) << native << true;
+        QTest::newRow("native, region missing")
+            << section.arg(sessionName, startURL, QString()) << native << true;
+        QTest::newRow("granted, other start URL")
+            << section.arg(sessionName, QStringLiteral("https://y.test"), region)
+            << int(AWSConfigManagementMode::granted) << false;
     }
     void respectsAUserOwnedSession()
     {
         QFETCH(QString, session);
         QFETCH(int, mode);
-        QFETCH(int, conflicts);
+        QFETCH(bool, conflict);
         writeText(m_path, session);
         const AWSConfigPlan plan = planWith(settingsFor(m_path, AWSConfigManagementMode(mode)));
-        QCOMPARE(plan.globalConflicts.size(), conflicts);
-        if (conflicts) {
-            QVERIFY(
-                plan.globalConflicts.first().startsWith(QStringLiteral("The sso-session name “")));
-            QVERIFY(
-                plan.globalConflicts.first().endsWith(QStringLiteral("” is already user-owned.")));
-        }
-        const AWSConfigDocument document(plan.proposedContents);
-        QVERIFY(!document.managedBody()->contains(QLatin1String("[sso-session")));
-    }
-
-    void namesAUserSessionAsTheUserWroteIt()
-    {
-        writeText(m_path, QStringLiteral("[sso-session Tessera-X-Test]\nsso_start_url = "
-                                         "https://x.test/start\nsso_region = us-east-1\n"));
-        const AWSConfigPlan plan = planWith(settingsFor(m_path));
-        QVERIFY(plan.globalConflicts.isEmpty());
-        QVERIFY(plan.proposedContents.contains(QLatin1String("sso_session = Tessera-X-Test\n")));
-        QVERIFY(!plan.proposedContents.contains(QLatin1String("sso_session = tessera-x-test")));
+        QCOMPARE(plan.globalConflicts,
+                 conflict ? QStringList{QStringLiteral("The sso-session name “") + sessionName +
+                                        QStringLiteral("” is already user-owned.")}
+                          : QStringList());
+        QVERIFY(!blockSections(plan).contains(sessionName, Qt::CaseInsensitive));
+        // Native profiles name the session as the user wrote it.
+        const QString userName = AWSConfigManager::parseSections(session).first().name;
+        QCOMPARE(plan.proposedContents.contains(QStringLiteral("sso_session = ") + userName),
+                 AWSConfigManagementMode(mode) == AWSConfigManagementMode::native);
     }
 
     void replanningAnAppliedPlanChangesNothing_data()
@@ -366,9 +254,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("original");
         QTest::addColumn<int>("mode");
         QTest::newRow("native, lf") << userOwnedConfig << int(AWSConfigManagementMode::native);
-        QTest::newRow("granted, crlf, no final break")
-            << QStringLiteral("; mine\r\n[profile x]\r\nregion = eu-west-1")
-            << int(AWSConfigManagementMode::granted);
         QTest::newRow("crlf with a kept orphan")
             << QString(userOwnedConfig).replace(QLatin1String("\n"), QLatin1String("\r\n"))
             << int(AWSConfigManagementMode::native);
@@ -378,6 +263,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, original);
         QFETCH(int, mode);
+        QFile::remove(m_path);
         if (!original.isEmpty()) {
             writeText(m_path, original);
         }
@@ -386,23 +272,16 @@ private Q_SLOTS:
         // Without the account whose name a user profile takes, so that the plan can be applied.
         const QList<AWSAccount> accounts = sampleAccounts().mid(1);
         const AWSConfigPlan first = planWith(settings, {}, true, accounts);
-        QVERIFY(first.conflicts().isEmpty());
         QVERIFY(AWSConfigDocument(first.proposedContents)
                     .unmanaged()
                     .startsWith(AWSConfigDocument(original).unmanaged()));
-        AWSConfigManager::apply(AWSConfigPlan(first), planTime);
+        AWSConfigManager::apply(first, planTime);
         QCOMPARE(readText(m_path), first.proposedContents);
 
         const AWSConfigPlan second = AWSConfigManager::plan(
             accounts, startURL, ssoRegion, settings, first.mappings, true, planTime.addDays(40));
-        QCOMPARE(second.proposedContents, second.originalContents);
         QCOMPARE(second.originalContents, first.proposedContents);
-    }
-
-    void reportsBrokenFiles()
-    {
-        writeText(m_path, QStringLiteral("# >>> Tessera managed AWS profiles\n"));
-        QVERIFY_THROWS_EXCEPTION(AWSConfigManagerError, planWith(settingsFor(m_path)));
+        QCOMPARE(second.proposedContents, second.originalContents);
     }
 };
 

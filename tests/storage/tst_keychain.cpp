@@ -7,19 +7,20 @@
 #include <QTest>
 
 using namespace tessera;
+using namespace Qt::StringLiterals;
 
 namespace {
-const SSOToken sampleToken{QStringLiteral("access"), std::nullopt,
-                           QDateTime::fromSecsSinceEpoch(2'000'000'000, Qt::UTC),
-                           QStringLiteral("us-east-1"), QStringLiteral("https://x/start")};
+const SSOToken sampleToken{u"access"_s, std::nullopt,
+                           QDateTime::fromSecsSinceEpoch(2'000'000'000, Qt::UTC), u"us-east-1"_s,
+                           u"https://x/start"_s};
 
 // An operation of a store that keeps the caller waiting until `gate` opens.
 QCoro::Task<std::int32_t> answerWhenOpen(std::shared_ptr<AsyncEvent> gate,
                                          std::shared_ptr<QStringList> calls, QString name)
 {
-    calls->append(name + QStringLiteral(" begins"));
+    calls->append(name + u" begins"_s);
     co_await *gate;
-    calls->append(name + QStringLiteral(" ends"));
+    calls->append(name + u" ends"_s);
     co_return keychainStatusSuccess;
 }
 
@@ -38,65 +39,26 @@ class TestKeychain : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void errorTexts_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("negative")
-            << -25308
-            << QStringLiteral("Tessera could not access its secure store. (status -25308)");
-        QTest::newRow("positive") << 7
-                                  << QStringLiteral(
-                                         "Tessera could not access its secure store. (status 7)");
-    }
-
-    void errorTexts()
-    {
-        QFETCH(int, status);
-        QFETCH(QString, text);
-        QCOMPARE(KeychainError::operationFailed(status).description(), text);
-        QCOMPARE(KeychainError::encoding().description(),
-                 QStringLiteral("Tessera could not prepare sign-in data for secure storage."));
-        QCOMPARE(KeychainError::decoding().description(),
-                 QStringLiteral("Tessera could not read the saved sign-in from its secure store."));
-        QCOMPARE(KeychainError::invalidItem().description(),
-                 QStringLiteral("Tessera could not read the saved sign-in from its secure store."));
-        QVERIFY(KeychainError::operationFailed(status) == KeychainError::operationFailed(status));
-        QVERIFY(!(KeychainError::operationFailed(status) == KeychainError::operationFailed(1)));
-        QVERIFY(!(KeychainError::decoding() == KeychainError::invalidItem()));
-    }
-
     void loadAnswers()
     {
         InMemoryKeychainStore store;
         const Keychain keychain(store.operations());
-        QCOMPARE(test::waitFor(keychain.load<SSOToken>(QStringLiteral("token"))), std::nullopt);
+        const auto load = [&] { return test::waitFor(keychain.load<SSOToken>(u"token"_s)); };
+        QCOMPARE(load(), std::nullopt);
+        store.setItem(u"token"_s, encodeSSOToken(sampleToken));
+        QCOMPARE(load(), sampleToken);
 
-        store.setItem(QStringLiteral("token"), encodeSSOToken(sampleToken));
-        QCOMPARE(test::waitFor(keychain.load<SSOToken>(QStringLiteral("token"))), sampleToken);
-        // The load asked for the data of one item of the Tessera service.
-        QCOMPARE(store.state().copyCalls, 2);
-
-        store.setItem(QStringLiteral("token"), QByteArray("{\"accessToken\":1}"));
-        QVERIFY(keychainErrorOf([&] {
-                    test::waitFor(keychain.load<SSOToken>(QStringLiteral("token")));
-                }) == KeychainError::decoding());
-
-        store.setItem(QStringLiteral("token"), QStringLiteral("text, not bytes"));
-        QVERIFY(keychainErrorOf([&] {
-                    test::waitFor(keychain.load<SSOToken>(QStringLiteral("token")));
-                }) == KeychainError::invalidItem());
-
+        store.setItem(u"token"_s, QByteArray("{\"accessToken\":1}"));
+        QCOMPARE(keychainErrorOf(load), KeychainError::decoding());
+        QCOMPARE(keychainErrorOf(load).description(),
+                 u"Tessera could not read the saved sign-in from its secure store."_s);
+        store.setItem(u"token"_s, u"text, not bytes"_s);
+        QCOMPARE(keychainErrorOf(load), KeychainError::invalidItem());
         store.state().copyStatus = keychainStatusSuccess; // success, but no data
-        QVERIFY(keychainErrorOf([&] {
-                    test::waitFor(keychain.load<SSOToken>(QStringLiteral("token")));
-                }) == KeychainError::invalidItem());
-
+        QCOMPARE(keychainErrorOf(load), KeychainError::invalidItem());
         store.state().copyStatus = -25293;
-        QCOMPARE(keychainErrorOf([&] {
-                     test::waitFor(keychain.load<SSOToken>(QStringLiteral("token")));
-                 }).status(),
-                 -25293);
+        QCOMPARE(keychainErrorOf(load), KeychainError::operationFailed(-25293));
+        QVERIFY(!(keychainErrorOf(load) == KeychainError::operationFailed(-25300)));
     }
 
     void theQueryNamesServiceAccountAndOneItem()
@@ -107,11 +69,12 @@ private Q_SLOTS:
             seen = query;
             return KeychainCopyResult{keychainStatusItemNotFound, std::nullopt};
         };
-        test::waitFor(Keychain(answeredAtOnce(operations)).loadData(QStringLiteral("client")));
-        QCOMPARE(seen.value(QStringLiteral("service")).toString(), QStringLiteral("Tessera"));
-        QCOMPARE(seen.value(QStringLiteral("account")).toString(), QStringLiteral("client"));
-        QCOMPARE(seen.value(QStringLiteral("returnData")).toBool(), true);
-        QCOMPARE(seen.value(QStringLiteral("matchLimit")).toString(), QStringLiteral("one"));
+        test::waitFor(Keychain(answeredAtOnce(operations)).loadData(u"client"_s));
+        QCOMPARE(seen, (QVariantMap{{u"class"_s, u"genericPassword"_s},
+                                    {u"service"_s, u"Tessera"_s},
+                                    {u"account"_s, u"client"_s},
+                                    {u"returnData"_s, true},
+                                    {u"matchLimit"_s, u"one"_s}}));
     }
 
     void saveUpdatesThenAdds()
@@ -119,33 +82,22 @@ private Q_SLOTS:
         InMemoryKeychainStore store;
         const Keychain keychain(store.operations());
         auto &state = store.state();
-
-        test::waitFor(keychain.save(sampleToken, QStringLiteral("token")));
-        QCOMPARE(state.updateCalls, 1);
-        QCOMPARE(state.addCalls, 1);
-        QCOMPARE(store.item(QStringLiteral("token"))->toByteArray(), encodeSSOToken(sampleToken));
-
+        test::waitFor(keychain.save(sampleToken, u"token"_s));
         SSOToken changed = sampleToken;
-        changed.accessToken = QStringLiteral("new");
-        test::waitFor(keychain.save(changed, QStringLiteral("token")));
+        changed.accessToken = u"new"_s;
+        test::waitFor(keychain.save(changed, u"token"_s));
         QCOMPARE(state.updateCalls, 2);
         QCOMPARE(state.addCalls, 1);
-        QCOMPARE(test::waitFor(keychain.load<SSOToken>(QStringLiteral("token"))), changed);
+        QCOMPARE(store.item(u"token"_s)->toByteArray(), encodeSSOToken(changed));
 
         state.updateStatus = -34;
-        QCOMPARE(keychainErrorOf([&] {
-                     test::waitFor(keychain.save(sampleToken, QStringLiteral("token")));
-                 }).description(),
-                 QStringLiteral("Tessera could not access its secure store. (status -34)"));
+        const auto save = [&] { test::waitFor(keychain.save(sampleToken, u"client"_s)); };
+        QCOMPARE(keychainErrorOf(save).description(),
+                 u"Tessera could not access its secure store. (status -34)"_s);
         QCOMPARE(state.addCalls, 1);
-
         state.updateStatus = keychainStatusItemNotFound;
         state.addStatus = -25299;
-        QCOMPARE(keychainErrorOf([&] {
-                     test::waitFor(keychain.save(sampleToken, QStringLiteral("client")));
-                 }).status(),
-                 -25299);
-        QCOMPARE(state.addCalls, 2);
+        QCOMPARE(keychainErrorOf(save), KeychainError::operationFailed(-25299));
     }
 
     void aWaitingOperationHoldsBackTheNext()
@@ -154,19 +106,18 @@ private Q_SLOTS:
         auto calls = std::make_shared<QStringList>();
         KeychainSecurityOperations operations;
         operations.update = [gate, calls](QVariantMap, QVariantMap) {
-            return answerWhenOpen(gate, calls, QStringLiteral("update"));
+            return answerWhenOpen(gate, calls, u"update"_s);
         };
         operations.remove = [gate, calls](QVariantMap) {
-            return answerWhenOpen(gate, calls, QStringLiteral("remove"));
+            return answerWhenOpen(gate, calls, u"remove"_s);
         };
         const Keychain keychain(operations);
-        QCoro::Task<void> saving = keychain.saveData("new", QStringLiteral("token"));
-        QCoro::Task<void> removing = Keychain(keychain).remove(QStringLiteral("token"));
-        QCOMPARE(*calls, QStringList{QStringLiteral("update begins")});
+        QCoro::Task<void> saving = keychain.saveData("new", u"token"_s);
+        QCoro::Task<void> removing = Keychain(keychain).remove(u"token"_s);
+        QCOMPARE(*calls, QStringList{u"update begins"_s});
         gate->set();
-        QCOMPARE(*calls,
-                 (QStringList{QStringLiteral("update begins"), QStringLiteral("update ends"),
-                              QStringLiteral("remove begins"), QStringLiteral("remove ends")}));
+        QCOMPARE(*calls, (QStringList{u"update begins"_s, u"update ends"_s, u"remove begins"_s,
+                                      u"remove ends"_s}));
         QVERIFY(saving.isReady());
         QVERIFY(removing.isReady());
     }
@@ -175,17 +126,13 @@ private Q_SLOTS:
     {
         InMemoryKeychainStore store;
         const Keychain keychain(store.operations());
-        store.setItem(QStringLiteral("token"), QByteArray("x"));
-        test::waitFor(keychain.remove(QStringLiteral("token")));
-        QCOMPARE(store.item(QStringLiteral("token")), std::nullopt);
-        test::waitFor(keychain.remove(QStringLiteral("token")));
-        QCOMPARE(store.state().removeCalls, 2);
-
+        store.setItem(u"token"_s, QByteArray("x"));
+        test::waitFor(keychain.remove(u"token"_s));
+        QCOMPARE(store.item(u"token"_s), std::nullopt);
+        test::waitFor(keychain.remove(u"token"_s));
         store.state().removeStatus = -61;
-        QCOMPARE(keychainErrorOf([&] {
-                     test::waitFor(keychain.remove(QStringLiteral("token")));
-                 }).status(),
-                 -61);
+        QCOMPARE(keychainErrorOf([&] { test::waitFor(keychain.remove(u"token"_s)); }),
+                 KeychainError::operationFailed(-61));
     }
 };
 
