@@ -200,6 +200,9 @@ public:
             shortcuts.beginArray();
             shortcuts.beginStructure();
             shortcuts >> id >> properties;
+            // Ending both levels frees the demarshallers they opened.
+            shortcuts.endStructure();
+            shortcuts.endArray();
             bound = arguments.at(0).value<QDBusObjectPath>().path() + u' ' + id + u' ' +
                     properties[QStringLiteral("preferred_trigger")].toString();
             response = bindResponse;
