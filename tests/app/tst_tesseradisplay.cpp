@@ -72,31 +72,24 @@ carried() { for i in $(seq 1 150); do grep -q 'Carrying out the request "'"$1"'"
 carried settings && echo "first start carried out settings"
 for i in $(seq 1 300); do [ "$(count)" -ge 1 ] && break; sleep 0.1; done
 echo "onboarding windows: $(count)"
-timeout 20 "$TESSERA_BINARY"; echo "--reopen: $?"
-carried reopen && echo "running instance carried out reopen"
-for action in show quick-search sign-in sync; do
-  timeout 20 "$TESSERA_BINARY" --$action; echo "--$action: $?"
-  carried $action && echo "running instance carried out $action"
+for action in reopen show quick-search sign-in sync; do
+  flag=--$action; [ $action = reopen ] && flag=
+  timeout 20 "$TESSERA_BINARY" $flag >>"$log.later" 2>&1; echo "$action: $?$(carried $action && echo ', carried out')"
 done
 echo "onboarding windows at the end: $(count)"
 kill -0 $pid && echo "first still running"
 kill -TERM $pid; wait $pid; echo "exit: $?"
 echo "requests carried out: $(grep -c 'Carrying out the request' "$log")"
-cat "$log"
+cat "$log" "$log.later"
 )sh");
         const QString output = runUnderXvfb(privateEnvironment(home), script);
-        QStringList expected{u"first start carried out settings"_s, u"onboarding windows: 1"_s,
-                             u"onboarding windows at the end: 1"_s, u"first still running"_s,
-                             u"exit: 0"_s,
-                             // Each once: none was carried out by a second instance of its own.
-                             u"requests carried out: 6"_s};
-        for (const char *action : {"reopen", "show", "quick-search", "sign-in", "sync"}) {
-            expected << u"--%1: 0"_s.arg(QLatin1String(action))
-                     << u"running instance carried out %1"_s.arg(QLatin1String(action));
-        }
-        for (const QString &line : expected) {
-            QVERIFY2(output.contains(line + QLatin1Char('\n')), qPrintable(output));
-        }
+        // Each request carried out once: none by a second instance of its own.
+        const QString expected = u"first start carried out settings\nonboarding windows: 1\n"
+                                 "reopen: 0, carried out\nshow: 0, carried out\n"
+                                 "quick-search: 0, carried out\nsign-in: 0, carried out\n"
+                                 "sync: 0, carried out\nonboarding windows at the end: 1\n"
+                                 "first still running\nexit: 0\nrequests carried out: 6\n"_s;
+        QVERIFY2(output.contains(expected), qPrintable(output));
     }
 
     // Without a tray the panel is an ordinary window that stays; the global hotkey of the

@@ -173,6 +173,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("output");
         QTest::newRow("version") << QStringList{u"--version"_s} << 0
                                  << u"Tessera %1\n"_s.arg(QLatin1String(TESSERA_VERSION));
+        QTest::newRow("console link without a start URL")
+            << QStringList{u"--print-console-url"_s, u"1"_s, u"R"_s} << 1
+            << u"tessera: Set your access portal URL in Settings first.\n"_s;
         QTest::newRow("unknown option")
             << QStringList{u"--bogus"_s} << 2
             << u"tessera: Unknown option 'bogus'.\nTry \"tessera --help\".\n"_s;

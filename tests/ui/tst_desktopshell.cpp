@@ -109,26 +109,25 @@ private Q_SLOTS:
         const auto signedIn = AccountStoreSession::signedIn();
 
         TrayFacts facts;
-        QTest::newRow("signed out") << facts << int(TrayState::signedOut) << "Signed out";
+        const auto row = [&facts](const char *name, TrayState state, const QString &line) {
+            QTest::newRow(name) << facts << int(state) << line;
+        };
+        row("signed out", TrayState::signedOut, u"Signed out"_s);
         facts.session = AccountStoreSession::signingIn(u"ABCD-EFGH"_s);
-        QTest::newRow("signing in") << facts << int(TrayState::signingIn)
-                                    << "Signing in — enter code ABCD-EFGH in your browser";
+        row("signing in", TrayState::signingIn,
+            u"Signing in — enter code ABCD-EFGH in your browser"_s);
         facts = {signedIn, false, now.addSecs(-5 * 60), 12, {}, now.addSecs(3600), false};
-        QTest::newRow("synced") << facts << int(TrayState::synced)
-                                << "Synced 5 minutes ago · 12 accounts";
+        row("synced", TrayState::synced, u"Synced 5 minutes ago · 12 accounts"_s);
         facts.syncing = true;
-        QTest::newRow("syncing") << facts << int(TrayState::syncing) << "Syncing accounts…";
+        row("syncing", TrayState::syncing, u"Syncing accounts…"_s);
         facts = {signedIn, false, now, 1, {}, soon, false};
-        QTest::newRow("session ending")
-            << facts << int(TrayState::sessionEnding)
-            << u"Session ends at %1 — sign in again to keep syncing"_s.arg(
-                   soon.toLocalTime().toString(u"HH:mm"_s));
+        row("session ending", TrayState::sessionEnding,
+            u"Session ends at %1 — sign in again to keep syncing"_s.arg(
+                soon.toLocalTime().toString(u"HH:mm"_s)));
         facts.hasRefreshToken = true;
-        QTest::newRow("renewing session")
-            << facts << int(TrayState::synced) << "Synced just now · 1 account";
+        row("renewing session", TrayState::synced, u"Synced just now · 1 account"_s);
         facts.errorMessage = u"The access portal rejected the request."_s;
-        QTest::newRow("error") << facts << int(TrayState::error)
-                               << "The access portal rejected the request.";
+        row("error", TrayState::error, u"The access portal rejected the request."_s);
     }
     void trayStatusSaysTheState()
     {
