@@ -6,6 +6,7 @@
 #include <QTest>
 
 using namespace tessera;
+using namespace Qt::StringLiterals;
 using Action = CommandLineRequest::Action;
 
 class TestCommandLine : public QObject
@@ -20,36 +21,28 @@ private Q_SLOTS:
         QTest::addColumn<InstanceCommand>("command");
         QTest::addColumn<bool>("inert");
         QTest::addColumn<bool>("withoutDisplay");
-        const auto row = [](const char *name, QStringList arguments, Action action,
+        // Arguments after the program's name, separated by blanks.
+        const auto row = [](const char *name, const char *arguments, Action action,
                             InstanceCommand command, bool inert, bool withoutDisplay) {
-            arguments.prepend(QStringLiteral("tessera"));
-            QTest::newRow(name) << arguments << action << command << inert << withoutDisplay;
+            const QString line = u"tessera "_s + QString::fromUtf8(arguments);
+            QTest::newRow(name) << line.split(QLatin1Char(' '), Qt::SkipEmptyParts) << action
+                                << command << inert << withoutDisplay;
         };
         using C = InstanceCommand;
-        row("nothing", {}, Action::start, C::reopen, false, false);
-        row("show", {QStringLiteral("--show")}, Action::start, C::show, false, false);
-        row("settings, inert", {QStringLiteral("--settings"), QStringLiteral("--inert")},
-            Action::start, C::settings, true, false);
-        row("sync", {QStringLiteral("--sync")}, Action::start, C::sync, false, false);
-        row("two commands", {QStringLiteral("--sync"), QStringLiteral("--show")},
-            Action::usageError, C::sync, false, true);
-        row("help", {QStringLiteral("-h")}, Action::showHelp, C::reopen, false, true);
-        row("version", {QStringLiteral("--version")}, Action::showVersion, C::reopen, false, true);
-        row("console link",
-            {QStringLiteral("--print-console-url"), QStringLiteral("1"), QStringLiteral("R")},
-            Action::printConsoleURL, C::reopen, false, true);
-        row("console link without a role",
-            {QStringLiteral("--print-console-url"), QStringLiteral("1")}, Action::usageError,
-            C::reopen, false, true);
-        row("console link and a command",
-            {QStringLiteral("--print-console-url"), QStringLiteral("1"), QStringLiteral("R"),
-             QStringLiteral("--show")},
-            Action::usageError, C::show, false, true);
-        row("unknown option", {QStringLiteral("--bogus")}, Action::usageError, C::reopen, false,
+        row("nothing", "", Action::start, C::reopen, false, false);
+        row("settings, inert", "--settings --inert", Action::start, C::settings, true, false);
+        row("two commands", "--sync --show", Action::usageError, C::sync, false, true);
+        row("help", "-h", Action::showHelp, C::reopen, false, true);
+        row("version", "--version", Action::showVersion, C::reopen, false, true);
+        row("console link", "--print-console-url 1 R", Action::printConsoleURL, C::reopen, false,
             true);
+        row("console link without a role", "--print-console-url 1", Action::usageError, C::reopen,
+            false, true);
+        row("console link and a command", "--print-console-url 1 R --show", Action::usageError,
+            C::show, false, true);
+        row("unknown option", "--bogus", Action::usageError, C::reopen, false, true);
         // Qt's own options are taken by the application object, which needs a display.
-        row("Qt option", {QStringLiteral("-platform"), QStringLiteral("offscreen")},
-            Action::usageError, C::reopen, false, false);
+        row("Qt option", "-platform offscreen", Action::usageError, C::reopen, false, false);
     }
 
     void parse()
@@ -72,53 +65,39 @@ private Q_SLOTS:
 
     void consoleLink_data()
     {
-        QTest::addColumn<QString>("startUrl");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("expected"); // the link, or the error
-        const QString portal = QStringLiteral("https://corp.awsapps.com/start");
-        const QString prefix = portal + QStringLiteral("/#/console?account_id=111122223333&");
+        const QString portal = u"https://corp.awsapps.com/start"_s;
+        const QString prefix = portal + u"/#/console?account_id=111122223333&"_s;
+        // Arguments separated by "|".
+        const auto row = [](const char *name, const char *arguments, const QString &expected) {
+            QTest::newRow(name) << QString::fromUtf8(arguments).split(QLatin1Char('|')) << expected;
+        };
         // The account's own region from the organization, home page, "+" encoded.
-        QTest::newRow("account region")
-            << portal + QStringLiteral("/#x")
-            << QStringList{QStringLiteral("111122223333"), QStringLiteral("Ops+1")}
-            << prefix + QStringLiteral("role_name=Ops%2B1&destination=https%3A%2F%2Fap-south-1."
-                                       "console.aws.amazon.com%2F");
-        QTest::newRow("service by name, region given")
-            << portal
-            << QStringList{QStringLiteral("111122223333"), QStringLiteral("Admin"),
-                           QStringLiteral("load balancers"), QStringLiteral(" EU-West-2 ")}
-            << prefix + QStringLiteral("role_name=Admin&destination=https%3A%2F%2Feu-west-2."
-                                       "console.aws.amazon.com%2Fec2%2Fhome%23LoadBalancers%3A");
-        QTest::newRow("empty service is the home page")
-            << portal
-            << QStringList{QStringLiteral("111122223333"), QStringLiteral("Admin"), QString(),
-                           QStringLiteral("us-east-2")}
-            << prefix + QStringLiteral("role_name=Admin&destination=https%3A%2F%2Fus-east-2."
-                                       "console.aws.amazon.com%2F");
-        QTest::newRow("unknown service")
-            << portal
-            << QStringList{QStringLiteral("1"), QStringLiteral("R"), QStringLiteral("Nope")}
-            << QStringLiteral("“Nope” is not a console service Tessera knows.");
-        QTest::newRow("bad region") << portal
-                                    << QStringList{QStringLiteral("1"), QStringLiteral("R"),
-                                                   QStringLiteral("IAM"), QStringLiteral("moon-1")}
-                                    << QStringLiteral("“moon-1” is not a valid AWS region.");
-        QTest::newRow("blank role")
-            << portal << QStringList{QStringLiteral("1"), QStringLiteral(" ")}
-            << QStringLiteral("Name an account id and a role.");
+        row("account region", "111122223333|Ops+1",
+            prefix + u"role_name=Ops%2B1&destination=https%3A%2F%2Fap-south-1."
+                     "console.aws.amazon.com%2F"_s);
+        row("service by name, region given", "111122223333|Admin|load balancers| EU-West-2 ",
+            prefix + u"role_name=Admin&destination=https%3A%2F%2Feu-west-2."
+                     "console.aws.amazon.com%2Fec2%2Fhome%23LoadBalancers%3A"_s);
+        row("empty service is the home page", "111122223333|Admin||us-east-2",
+            prefix + u"role_name=Admin&destination=https%3A%2F%2Fus-east-2."
+                     "console.aws.amazon.com%2F"_s);
+        row("unknown service", "1|R|Nope", u"“Nope” is not a console service Tessera knows."_s);
+        row("bad region", "1|R|IAM|moon-1", u"“moon-1” is not a valid AWS region."_s);
+        row("blank role", "1| ", u"Name an account id and a role."_s);
     }
 
     void consoleLink()
     {
-        QFETCH(QString, startUrl);
         QFETCH(QStringList, arguments);
         QFETCH(QString, expected);
         InMemorySettingsStore settings;
         registerTesseraDefaults(settings);
-        settings.setString(key(settingskey::startUrl), startUrl);
+        // The portal's fragment is dropped from the links.
+        settings.setString(key(settingskey::startUrl), u"https://corp.awsapps.com/start/#x"_s);
         Organization organization;
-        organization.accountConsoleRegions.insert(QStringLiteral("111122223333"),
-                                                  QStringLiteral("ap-south-1"));
+        organization.accountConsoleRegions.insert(u"111122223333"_s, u"ap-south-1"_s);
         const auto result = commandLineConsoleLink(settings, organization, arguments);
         const QString actual = std::holds_alternative<QUrl>(result)
                                    ? std::get<QUrl>(result).toString(QUrl::FullyEncoded)

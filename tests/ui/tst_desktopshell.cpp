@@ -17,6 +17,7 @@
 Q_DECLARE_METATYPE(tessera::TrayFacts)
 
 using namespace tessera;
+using namespace Qt::StringLiterals;
 
 namespace {
 // Tessera can be reached when a window of it is on screen or in the task bar.
@@ -39,11 +40,8 @@ void deliverDeletions()
 class FakeNotifier : public DesktopNotifier
 {
 public:
-    void notify(const QString &title, const QString &body) override
-    {
-        shown.append(title + QStringLiteral(": ") + body);
-    }
-    QStringList shown;
+    void notify(const QString &title, const QString &) override { titles.append(title); }
+    QStringList titles;
 };
 } // namespace
 
@@ -55,23 +53,19 @@ private Q_SLOTS:
     void withoutATrayThePanelStaysReachable_data()
     {
         QTest::addColumn<QString>("action");
-        QTest::newRow("role click") << QStringLiteral("role");
-        QTest::newRow("gear, then closing settings") << QStringLiteral("gear");
-        QTest::newRow("the window's close button") << QStringLiteral("close");
+        QTest::newRow("role click") << u"role"_s;
+        QTest::newRow("gear, then closing settings") << u"gear"_s;
+        QTest::newRow("the window's close button") << u"close"_s;
         // Quitting closes every window; that close must go through.
-        QTest::newRow("closed by Tessera") << QStringLiteral("quit");
+        QTest::newRow("closed by Tessera") << u"quit"_s;
     }
     void withoutATrayThePanelStaysReachable()
     {
         QFETCH(QString, action);
         test::ViewTestStore fixture;
         registerTesseraDefaults(*fixture.settings);
-        fixture.settings->setString(key(settingskey::startUrl),
-                                    QStringLiteral("https://example.awsapps.com/start"));
         fixture.setSession(AccountStoreSession::signedIn());
-        const AWSAccount account{QStringLiteral("111111111111"),
-                                 QStringLiteral("Production"),
-                                 {QStringLiteral("ReadOnly")}};
+        const AWSAccount account{u"111111111111"_s, u"Production"_s, {u"ReadOnly"_s}};
         fixture.setAccounts({account});
         DesktopShell shell(fixture.store.get(), {});
         shell.start(false);
@@ -92,7 +86,7 @@ private Q_SLOTS:
             shell.panel()->findChild<MenuContent *>()->openRole(account, account.roles.first());
             QCOMPARE(fixture.openedURLs.size(), 1);
         } else {
-            shell.panel()->findChild<QToolButton *>(QStringLiteral("settingsButton"))->click();
+            shell.panel()->findChild<QToolButton *>(u"settingsButton"_s)->click();
             QVERIFY(test::processEventsUntil([&] { return shell.settingsWindow() != nullptr; }));
             // While settings is open the panel may go; closing settings brings it back.
             shell.panel()->close();
@@ -115,26 +109,25 @@ private Q_SLOTS:
         const auto signedIn = AccountStoreSession::signedIn();
 
         TrayFacts facts;
-        QTest::newRow("signed out") << facts << int(TrayState::signedOut) << "Signed out";
-        facts.session = AccountStoreSession::signingIn(QStringLiteral("ABCD-EFGH"));
-        QTest::newRow("signing in") << facts << int(TrayState::signingIn)
-                                    << "Signing in — enter code ABCD-EFGH in your browser";
+        const auto row = [&facts](const char *name, TrayState state, const QString &line) {
+            QTest::newRow(name) << facts << int(state) << line;
+        };
+        row("signed out", TrayState::signedOut, u"Signed out"_s);
+        facts.session = AccountStoreSession::signingIn(u"ABCD-EFGH"_s);
+        row("signing in", TrayState::signingIn,
+            u"Signing in — enter code ABCD-EFGH in your browser"_s);
         facts = {signedIn, false, now.addSecs(-5 * 60), 12, {}, now.addSecs(3600), false};
-        QTest::newRow("synced") << facts << int(TrayState::synced)
-                                << "Synced 5 minutes ago · 12 accounts";
+        row("synced", TrayState::synced, u"Synced 5 minutes ago · 12 accounts"_s);
         facts.syncing = true;
-        QTest::newRow("syncing") << facts << int(TrayState::syncing) << "Syncing accounts…";
+        row("syncing", TrayState::syncing, u"Syncing accounts…"_s);
         facts = {signedIn, false, now, 1, {}, soon, false};
-        QTest::newRow("session ending")
-            << facts << int(TrayState::sessionEnding)
-            << QStringLiteral("Session ends at %1 — sign in again to keep syncing")
-                   .arg(soon.toLocalTime().toString(QStringLiteral("HH:mm")));
+        row("session ending", TrayState::sessionEnding,
+            u"Session ends at %1 — sign in again to keep syncing"_s.arg(
+                soon.toLocalTime().toString(u"HH:mm"_s)));
         facts.hasRefreshToken = true;
-        QTest::newRow("renewing session")
-            << facts << int(TrayState::synced) << "Synced just now · 1 account";
-        facts.errorMessage = QStringLiteral("The access portal rejected the request.");
-        QTest::newRow("error") << facts << int(TrayState::error)
-                               << "The access portal rejected the request.";
+        row("renewing session", TrayState::synced, u"Synced just now · 1 account"_s);
+        facts.errorMessage = u"The access portal rejected the request."_s;
+        row("error", TrayState::error, u"The access portal rejected the request."_s);
     }
     void trayStatusSaysTheState()
     {
@@ -167,28 +160,23 @@ private Q_SLOTS:
     // Steps: "synced" a success before this run, "in"/"out" the session, "start"/"end" a
     // sync, "error" a failure (the running sync's, else a message of the store's), "broken"
     // every sync failing, "profiles" the AWS profiles failing after the sync listed, "open"
-    // the panel, "off" the setting. The titles of the notifications shown are compared.
+    // the panel, "off" the setting.
     void noticesWhileThePanelIsClosed_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("shown");
-        const QString failed = QStringLiteral("Sync failed");
-        QTest::newRow("session ended") << "in out error"
-                                       << "Sign in to Tessera again";
-        QTest::newRow("signed out by the user") << "in out"
-                                                << "";
-        QTest::newRow("sync failed after a success") << "synced in start error end" << failed;
-        QTest::newRow("failing again") << "synced in start error end start error end" << failed;
-        QTest::newRow("never succeeded") << "broken in start end"
-                                         << "";
-        QTest::newRow("routine sync") << "synced in start end"
-                                      << "";
-        QTest::newRow("profiles not updated") << "in start profiles end"
-                                              << "AWS profiles not updated";
-        QTest::newRow("panel open") << "open in out error"
-                                    << "";
-        QTest::newRow("turned off") << "off synced in start error end"
-                                    << "";
+        const auto row = [](const char *name, const char *steps, const char *shown) {
+            QTest::newRow(name) << QString::fromUtf8(steps) << QString::fromUtf8(shown);
+        };
+        row("session ended", "in out error", "Sign in to Tessera again");
+        row("signed out by the user", "in out", "");
+        row("sync failed after a success", "synced in start error end", "Sync failed");
+        row("failing again", "synced in start error end start error end", "Sync failed");
+        row("never succeeded", "broken in start end", "");
+        row("routine sync", "synced in start end", "");
+        row("profiles not updated", "in start profiles end", "AWS profiles not updated");
+        row("panel open", "open in out error", "");
+        row("turned off", "off synced in start error end", "");
     }
     void noticesWhileThePanelIsClosed()
     {
@@ -201,7 +189,7 @@ private Q_SLOTS:
         bool profilesFail = false;
         connect(&store, &AccountStore::syncingChanged, &store, [&] {
             if (!store.syncing() && profilesFail) {
-                store.setErrorMessage(QStringLiteral("boom"));
+                store.setErrorMessage(u"boom"_s);
             }
         });
         FakeNotifier notifier;
@@ -212,7 +200,6 @@ private Q_SLOTS:
                                                        [&panelOpen] { return panelOpen; });
         };
         attach();
-        const QString failing = QStringLiteral("999999999999");
         for (const QString &step : steps.split(QLatin1Char(' '))) {
             if (step == QLatin1String("synced")) {
                 fixture.setLastSync(fixture.clock->currentDateTime());
@@ -224,10 +211,11 @@ private Q_SLOTS:
                 fixture.setSyncing(step == QLatin1String("start"));
             } else if (step == QLatin1String("broken") ||
                        (step == QLatin1String("error") && store.syncing())) {
-                fixture.service->accounts.append(AccountEntry{failing, QStringLiteral("broken")});
+                const QString failing = u"999999999999"_s;
+                fixture.service->accounts.append(AccountEntry{failing, u"broken"_s});
                 fixture.service->roleFailureStatus.insert(failing, 400);
             } else if (step == QLatin1String("error")) {
-                store.setErrorMessage(QStringLiteral("boom"));
+                store.setErrorMessage(u"boom"_s);
             } else if (step == QLatin1String("profiles")) {
                 profilesFail = true;
             } else if (step == QLatin1String("open")) {
@@ -236,11 +224,7 @@ private Q_SLOTS:
                 fixture.settings->setBool(key(settingskey::desktopNotifications), false);
             }
         }
-        QStringList titles;
-        for (const QString &line : notifier.shown) {
-            titles.append(line.section(QStringLiteral(": "), 0, 0));
-        }
-        QCOMPARE(titles.join(QLatin1Char('\n')), shown);
+        QCOMPARE(notifier.titles.join(QLatin1Char('\n')), shown);
     }
 };
 

@@ -19,174 +19,28 @@
 #include <QtTest>
 
 using namespace tessera;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-QStringList strings(std::initializer_list<const char *> items)
+QStringList words(const char *text, char separator = ' ')
 {
-    QStringList list;
-    for (const char *item : items) {
-        list.append(QString::fromUtf8(item));
-    }
-    return list;
+    return QString::fromUtf8(text).split(QLatin1Char(separator));
 }
 
 QList<AWSAccount> demoAccounts()
 {
     return {
-        {QStringLiteral("111111111111"),
-         QStringLiteral("Production"),
-         {QStringLiteral("AdministratorAccess"), QStringLiteral("ReadOnly")}},
-        {QStringLiteral("222222222222"),
-         QStringLiteral("Development"),
-         {QStringLiteral("PowerUser")}},
-        {QStringLiteral("333333333333"), QStringLiteral("Sandbox"), {}},
-        {QStringLiteral("444444444444"), QStringLiteral("Logging"), {QStringLiteral("ReadOnly")}},
+        {u"111111111111"_s, u"Production"_s, {u"AdministratorAccess"_s, u"ReadOnly"_s}},
+        {u"222222222222"_s, u"Development"_s, {u"PowerUser"_s}},
+        {u"333333333333"_s, u"Sandbox"_s, {}},
+        {u"444444444444"_s, u"Logging"_s, {u"ReadOnly"_s}},
     };
-}
-
-// Everything the panel asked of its surroundings.
-struct Recorder
-{
-    int dismissed = 0;
-    int quitRequests = 0;
-    int quickSearchRequests = 0;
-    QStringList copied;
-    QList<QUrl> links;
-    bool clipboardWorks = true;
-};
-
-std::unique_ptr<MenuContent> makePanel(AccountStore &store, Recorder &recorder)
-{
-    MenuContent::Actions actions;
-    actions.dismiss = [&recorder] { ++recorder.dismissed; };
-    actions.quit = [&recorder] { ++recorder.quitRequests; };
-    actions.showQuickSearch = [&recorder] { ++recorder.quickSearchRequests; };
-    actions.copyToClipboard = [&recorder](const QString &text) {
-        if (recorder.clipboardWorks) {
-            recorder.copied.append(text);
-        }
-        return recorder.clipboardWorks;
-    };
-    actions.openURL = [&recorder](const QUrl &url) {
-        recorder.links.append(url);
-        return true;
-    };
-    return std::make_unique<MenuContent>(&store, std::move(actions));
-}
-
-// A signed-in panel over the demo accounts, with what it asked of its surroundings; with
-// `persistent`, the organization is kept in a file, as the menus' changes need.
-struct Harness
-{
-    explicit Harness(const Organization &organization = {}, bool persistent = false)
-        : fixture(persistent ? std::optional(organizationFile()) : std::nullopt)
-    {
-        fixture.setSession(AccountStoreSession::signedIn());
-        fixture.setAccounts(demoAccounts());
-        fixture.setOrganization(organization);
-        fixture.store->defaults().setString(QStringLiteral("startUrl"),
-                                            QStringLiteral("https://example.awsapps.com/start"));
-        panel = makePanel(*fixture.store, recorder);
-    }
-    static QString organizationFile()
-    {
-        static QTemporaryDir folder;
-        static int files = 0;
-        return folder.filePath(QStringLiteral("organization-%1.json").arg(++files));
-    }
-
-    test::ViewTestStore fixture;
-    Recorder recorder;
-    std::unique_ptr<MenuContent> panel;
-};
-
-AccountListView *listView(MenuContent &panel)
-{
-    return panel.findChild<AccountListView *>(QStringLiteral("accountList"));
 }
 
 QString entryName(const QModelIndex &index)
 {
     return index.data(AccountListModel::EntryNameRole).toString();
-}
-
-// The entries of the list as the view shows them, top to bottom, or the placeholder
-// shown instead of the list.
-QStringList listEntries(MenuContent &panel)
-{
-    QStringList names;
-    for (const char *placeholder : {"emptyList", "noResults"}) {
-        auto *widget = panel.findChild<QWidget *>(QLatin1String(placeholder));
-        if (!widget->isHidden()) {
-            names.append(widget->objectName());
-        }
-    }
-    AccountListView *view = listView(panel);
-    if (view->isHidden()) {
-        return names;
-    }
-    for (QModelIndex index = view->model()->index(0, 0); index.isValid();
-         index = view->indexBelow(index)) {
-        names.append(entryName(index));
-    }
-    return names;
-}
-
-// The visible row named `name` ("account:<id>", "role:<name>", ...), under the row named
-// `under` when given.
-QModelIndex entry(MenuContent &panel, const QString &name, const QString &under = {})
-{
-    AccountListView *view = listView(panel);
-    for (QModelIndex index = view->model()->index(0, 0); index.isValid();
-         index = view->indexBelow(index)) {
-        if (entryName(index) == name && (under.isEmpty() || entryName(index.parent()) == under)) {
-            return index;
-        }
-    }
-    return {};
-}
-
-bool showPanel(MenuContent &panel)
-{
-    if (panel.isVisible()) {
-        return true;
-    }
-    panel.show();
-    return QTest::qWaitForWindowExposed(&panel);
-}
-
-// Clicks the row the way the user does.
-bool clickEntry(MenuContent &panel, const QString &name, const QString &under = {},
-                Qt::MouseButton button = Qt::LeftButton)
-{
-    const QModelIndex index = entry(panel, name, under);
-    if (!index.isValid() || !showPanel(panel)) {
-        return false;
-    }
-    AccountListView *view = listView(panel);
-    view->scrollTo(index);
-    const QPoint position = view->visualRect(index).center();
-    if (button == Qt::RightButton) {
-        QContextMenuEvent event(QContextMenuEvent::Mouse, position,
-                                view->viewport()->mapToGlobal(position));
-        QCoreApplication::sendEvent(view->viewport(), &event);
-    } else {
-        QTest::mouseClick(view->viewport(), button, {}, position);
-    }
-    return true;
-}
-
-QString sectionText(MenuContent &panel, const QString &key)
-{
-    const QModelIndex header = entry(panel, QStringLiteral("section:") + key);
-    return QStringLiteral("%1  %2").arg(header.data().toString(),
-                                        header.data(AccountListModel::CountRole).toString());
-}
-
-QString currentPage(MenuContent &panel)
-{
-    return panel.findChild<QStackedWidget *>()->currentWidget()->objectName();
 }
 
 QAction *findAction(QMenu *menu, const QString &text)
@@ -208,10 +62,135 @@ QStringList actionTexts(QMenu *menu)
 {
     QStringList texts;
     for (QAction *action : menu->actions()) {
-        texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+        texts.append(action->isSeparator() ? u"-"_s : action->text());
     }
     return texts;
 }
+
+// A panel and everything it asked of its surroundings. With `signedIn`, over the demo
+// accounts; with `persistent`, the organization is kept in a file, as the menus' changes
+// need.
+struct Harness
+{
+    explicit Harness(const Organization &organization = {}, bool persistent = false,
+                     bool signedIn = true)
+        : fixture(persistent ? std::optional(organizationFile()) : std::nullopt)
+    {
+        if (signedIn) {
+            fixture.setSession(AccountStoreSession::signedIn());
+            fixture.setAccounts(demoAccounts());
+            fixture.setOrganization(organization);
+        }
+        fixture.store->defaults().setString(u"startUrl"_s, u"https://example.awsapps.com/start"_s);
+        MenuContent::Actions actions;
+        actions.dismiss = [this] { ++dismissed; };
+        actions.quit = [this] { ++quitRequests; };
+        actions.showQuickSearch = [this] { ++quickSearchRequests; };
+        actions.copyToClipboard = [this](const QString &text) {
+            if (clipboardWorks) {
+                copied.append(text);
+            }
+            return clipboardWorks;
+        };
+        actions.openURL = [this](const QUrl &url) {
+            links.append(url);
+            return true;
+        };
+        panel = std::make_unique<MenuContent>(fixture.store.get(), std::move(actions));
+    }
+    static QString organizationFile()
+    {
+        static QTemporaryDir folder;
+        static int files = 0;
+        return folder.filePath(u"organization-%1.json"_s.arg(++files));
+    }
+
+    template<typename T> T *child(const char *name)
+    {
+        return panel->findChild<T *>(QLatin1String(name));
+    }
+    AccountListView *view() { return child<AccountListView>("accountList"); }
+    QString page() { return panel->findChild<QStackedWidget *>()->currentWidget()->objectName(); }
+    QList<QModelIndex> rows()
+    {
+        QList<QModelIndex> rows;
+        for (QModelIndex index = view()->model()->index(0, 0); index.isValid();
+             index = view()->indexBelow(index)) {
+            rows.append(index);
+        }
+        return rows;
+    }
+    // The entries of the list as the view shows them, top to bottom, or the placeholder
+    // shown instead of the list.
+    QStringList entries()
+    {
+        QStringList names;
+        for (const char *placeholder : {"emptyList", "noResults"}) {
+            if (!child<QWidget>(placeholder)->isHidden()) {
+                names.append(QLatin1String(placeholder));
+            }
+        }
+        for (const QModelIndex &index : view()->isHidden() ? QList<QModelIndex>() : rows()) {
+            names.append(entryName(index));
+        }
+        return names;
+    }
+    // The visible row named `name` ("account:<id>", "role:<name>", ...), under the row
+    // named `under` when given.
+    QModelIndex entry(const QString &name, const QString &under = {})
+    {
+        for (const QModelIndex &index : rows()) {
+            if (entryName(index) == name &&
+                (under.isEmpty() || entryName(index.parent()) == under)) {
+                return index;
+            }
+        }
+        return {};
+    }
+    bool show()
+    {
+        panel->show();
+        return QTest::qWaitForWindowExposed(panel.get());
+    }
+    // Clicks the row the way the user does.
+    bool click(const QString &name, const QString &under = {},
+               Qt::MouseButton button = Qt::LeftButton)
+    {
+        const QModelIndex index = entry(name, under);
+        if (!index.isValid() || !show()) {
+            return false;
+        }
+        view()->scrollTo(index);
+        const QPoint position = view()->visualRect(index).center();
+        if (button == Qt::RightButton) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, position,
+                                    view()->viewport()->mapToGlobal(position));
+            QCoreApplication::sendEvent(view()->viewport(), &event);
+        } else {
+            QTest::mouseClick(view()->viewport(), button, {}, position);
+        }
+        return true;
+    }
+    QString sectionText(const QString &key)
+    {
+        const QModelIndex header = entry(u"section:"_s + key);
+        return u"%1  %2"_s.arg(header.data().toString(),
+                               header.data(AccountListModel::CountRole).toString());
+    }
+    std::unique_ptr<QMenu> accountMenu(const QString &id)
+    {
+        return std::unique_ptr<QMenu>(panel->accountRow(id)->createAccountMenu(nullptr));
+    }
+
+    test::ViewTestStore fixture;
+    int dismissed = 0;
+    int quitRequests = 0;
+    int quickSearchRequests = 0;
+    QStringList copied;
+    QList<QUrl> links;
+    bool clipboardWorks = true;
+    std::unique_ptr<MenuContent> panel;
+};
 
 } // namespace
 
@@ -222,86 +201,77 @@ class TestMenuContent : public QObject
 private Q_SLOTS:
     void sessionStatesChooseWhatThePanelShows()
     {
-        test::ViewTestStore fixture;
-        AccountStore &store = *fixture.store;
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
-        auto *sync = panel->findChild<QToolButton *>(QStringLiteral("syncButton"));
-
-        QCOMPARE(currentPage(*panel), QStringLiteral("signedOut"));
+        Harness h({}, false, false);
+        auto *sync = h.child<QToolButton>("syncButton");
+        QMenu *more = h.panel->moreActionsMenu();
+        QCOMPARE(h.page(), u"signedOut"_s);
         QVERIFY(!sync->isEnabled());
+        QVERIFY(!findAction(more, u"Sign Out"_s)->isVisible());
 
         // Signed out with a cached list: banner, search and list, still no sync.
-        fixture.setAccounts(demoAccounts());
-        QCOMPARE(currentPage(*panel), QStringLiteral("accountsPage"));
-        QVERIFY(!panel->findChild<QWidget *>(QStringLiteral("signedOutBanner"))->isHidden());
+        h.fixture.setAccounts(demoAccounts());
+        QCOMPARE(h.page(), u"accountsPage"_s);
+        QVERIFY(!h.child<QWidget>("signedOutBanner")->isHidden());
         QVERIFY(!sync->isEnabled());
 
-        fixture.setSession(AccountStoreSession::signingIn(QStringLiteral("WXYZ-1234")));
-        QCOMPARE(currentPage(*panel), QStringLiteral("signingIn"));
-        QCOMPARE(panel->findChild<QLabel *>(QStringLiteral("userCode"))->text(),
-                 QStringLiteral("WXYZ-1234"));
-        const QUrl verification(QStringLiteral("https://device.sso.test/?user_code=WXYZ-1234"));
-        fixture.setBrowserFallbackURL(verification);
-        Q_EMIT panel->findChild<QWidget *>(QStringLiteral("deviceAuthorizationFallback"))
-            ->findChild<QLabel *>(QStringLiteral("verificationLink"))
-            ->linkActivated(QStringLiteral("open"));
-        QCOMPARE(recorder.links, QList<QUrl>{verification});
+        h.fixture.setSession(AccountStoreSession::signingIn(u"WXYZ-1234"_s));
+        QCOMPARE(h.page(), u"signingIn"_s);
+        QCOMPARE(h.child<QLabel>("userCode")->text(), u"WXYZ-1234"_s);
+        QVERIFY(findAction(more, u"Sign Out"_s)->isVisible());
+        const QUrl verification(u"https://device.sso.test/?user_code=WXYZ-1234"_s);
+        h.fixture.setBrowserFallbackURL(verification);
+        Q_EMIT h.child<QWidget>("deviceAuthorizationFallback")
+            ->findChild<QLabel *>(u"verificationLink"_s)
+            ->linkActivated(u"open"_s);
+        QCOMPARE(h.links, QList<QUrl>{verification});
 
-        fixture.setSession(AccountStoreSession::signedIn());
-        QCOMPARE(currentPage(*panel), QStringLiteral("accountsPage"));
-        QVERIFY(panel->findChild<QWidget *>(QStringLiteral("signedOutBanner"))->isHidden());
+        h.fixture.setSession(AccountStoreSession::signedIn());
+        QCOMPARE(h.page(), u"accountsPage"_s);
+        QVERIFY(h.child<QWidget>("signedOutBanner")->isHidden());
         QVERIFY(sync->isEnabled());
 
-        fixture.setSyncing(true);
+        h.fixture.setSyncing(true);
         QVERIFY(sync->isHidden());
-        QVERIFY(!panel->findChild<QWidget *>(QStringLiteral("syncProgress"))->isHidden());
+        QVERIFY(!h.child<QWidget>("syncProgress")->isHidden());
+
+        findAction(more, u"Quit Tessera"_s)->trigger();
+        QCOMPARE(h.quitRequests, 1);
+        findAction(more, u"Quick Search"_s)->trigger();
+        QCOMPARE(h.dismissed, 1);
+        QCOMPARE(h.quickSearchRequests, 1);
     }
 
-    void emptyListOffersSyncOrSaysItIsSyncing()
+    void emptyListStatusLineAndErrorLine()
     {
-        test::ViewTestStore fixture;
-        fixture.setSession(AccountStoreSession::signedIn());
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
-        QCOMPARE(listEntries(*panel), QStringList{QStringLiteral("emptyList")});
-        QVERIFY(panel->findChild<QPushButton *>(QStringLiteral("syncNowButton")));
-
-        fixture.setSyncing(true);
-        QVERIFY(panel->findChild<QPushButton *>(QStringLiteral("syncNowButton"))->isHidden());
-    }
-
-    void statusLineAndErrorLine()
-    {
-        test::ViewTestStore fixture;
-        AccountStore &store = *fixture.store;
-        Recorder recorder;
-        auto panel = makePanel(store, recorder);
-        auto *status = panel->findChild<QLabel *>(QStringLiteral("statusLine"));
-        auto *error = panel->findChild<QLabel *>(QStringLiteral("errorLine"));
-
-        QCOMPARE(status->text(), QStringLiteral("Never synced · 0 accounts"));
+        Harness h({}, false, false);
+        auto *status = h.child<QLabel>("statusLine");
+        auto *error = h.child<QLabel>("errorLine");
+        QCOMPARE(status->text(), u"Never synced · 0 accounts"_s);
         QVERIFY(error->isHidden());
 
-        const QDateTime now = fixture.clock->currentDateTime();
-        fixture.setAccounts(demoAccounts());
-        fixture.setLastSync(now.addSecs(-5 * 60));
-        fixture.setSession(AccountStoreSession::signedIn());
-        fixture.setHasRefreshToken(true);
-        QCOMPARE(status->text(),
-                 QStringLiteral("Synced 5 minutes ago · 4 accounts · session auto-renews"));
+        // Signed in without accounts: an offer to sync, gone while syncing.
+        h.fixture.setSession(AccountStoreSession::signedIn());
+        QCOMPARE(h.entries(), QStringList{u"emptyList"_s});
+        QVERIFY(!h.child<QPushButton>("syncNowButton")->isHidden());
+        h.fixture.setSyncing(true);
+        QVERIFY(h.child<QPushButton>("syncNowButton")->isHidden());
+        h.fixture.setSyncing(false);
 
+        const QDateTime now = h.fixture.clock->currentDateTime();
+        h.fixture.setAccounts(demoAccounts());
+        h.fixture.setLastSync(now.addSecs(-5 * 60));
+        h.fixture.setHasRefreshToken(true);
+        QCOMPARE(status->text(), u"Synced 5 minutes ago · 4 accounts · session auto-renews"_s);
         const QDateTime expiry = now.addSecs(3600);
-        fixture.setHasRefreshToken(false);
-        fixture.setTokenExpiresAt(expiry);
-        QCOMPARE(status->text(),
-                 QStringLiteral("Synced 5 minutes ago · 4 accounts · session until ") +
-                     expiry.toLocalTime().toString(QStringLiteral("HH:mm")));
+        h.fixture.setHasRefreshToken(false);
+        h.fixture.setTokenExpiresAt(expiry);
+        QCOMPARE(status->text(), u"Synced 5 minutes ago · 4 accounts · session until "_s +
+                                     expiry.toLocalTime().toString(u"HH:mm"_s));
 
-        store.setErrorMessage(QStringLiteral("The access portal rejected the request."));
+        h.fixture.store->setErrorMessage(u"The access portal rejected it."_s);
         QVERIFY(!error->isHidden());
-        QCOMPARE(error->text(), QStringLiteral("The access portal rejected the request."));
-        store.setErrorMessage(std::nullopt);
+        QCOMPARE(error->text(), u"The access portal rejected it."_s);
+        h.fixture.store->setErrorMessage(std::nullopt);
         QVERIFY(error->isHidden());
     }
 
@@ -310,173 +280,154 @@ private Q_SLOTS:
         Organization organization;
         // A pin of an account that is no longer listed is skipped; a pinned account that
         // is also in a group shows only under Pinned.
-        organization.pinnedAccountIds = {QStringLiteral("333333333333"),
-                                         QStringLiteral("999999999999")};
-        organization.groupNames = {QStringLiteral("Core"), QStringLiteral("Empty")};
-        organization.accountGroups = {{QStringLiteral("333333333333"), QStringLiteral("Core")},
-                                      {QStringLiteral("111111111111"), QStringLiteral("Core")}};
+        organization.pinnedAccountIds = {u"333333333333"_s, u"999999999999"_s};
+        organization.groupNames = {u"Core"_s, u"Empty"_s};
+        organization.accountGroups = {{u"333333333333"_s, u"Core"_s},
+                                      {u"111111111111"_s, u"Core"_s}};
         Harness h(organization);
-        auto &[fixture, recorder, panel] = h;
 
-        QCOMPARE(listEntries(*panel),
-                 (strings({"section:pinned", "account:333333333333", "section:Core",
-                           "account:111111111111", "section:Empty", "emptyGroupHint",
-                           "section:other", "account:222222222222", "account:444444444444"})));
-        QCOMPARE(sectionText(*panel, QStringLiteral("pinned")), QStringLiteral("Pinned  1"));
-        QCOMPARE(sectionText(*panel, QStringLiteral("Core")), QStringLiteral("Core  1"));
-        QCOMPARE(sectionText(*panel, QStringLiteral("Empty")), QStringLiteral("Empty  0"));
-        QCOMPARE(sectionText(*panel, QStringLiteral("other")), QStringLiteral("Other  2"));
-        const QModelIndex pinned = entry(*panel, QStringLiteral("account:333333333333"));
+        QCOMPARE(h.entries(), words("section:pinned account:333333333333 section:Core "
+                                    "account:111111111111 section:Empty emptyGroupHint "
+                                    "section:other account:222222222222 account:444444444444"));
+        QCOMPARE(h.sectionText(u"pinned"_s), u"Pinned  1"_s);
+        QCOMPARE(h.sectionText(u"Core"_s), u"Core  1"_s);
+        QCOMPARE(h.sectionText(u"Empty"_s), u"Empty  0"_s);
+        QCOMPARE(h.sectionText(u"other"_s), u"Other  2"_s);
+        const QModelIndex pinned = h.entry(u"account:333333333333"_s);
         QVERIFY(pinned.data(AccountListModel::PinnedRole).toBool());
         // What assistive technology reads for a row: the name, then the id.
-        QCOMPARE(pinned.data(Qt::AccessibleTextRole).toString(), QStringLiteral("Sandbox"));
-        QVERIFY(pinned.data(Qt::AccessibleDescriptionRole)
-                    .toString()
-                    .contains(QStringLiteral("333333333333")));
+        QCOMPARE(pinned.data(Qt::AccessibleTextRole).toString(), u"Sandbox"_s);
+        QVERIFY(pinned.data(Qt::AccessibleDescriptionRole).toString().contains(u"333333333333"_s));
     }
 
     void foldingHidesRowsButKeepsHeaderAndCount()
     {
         Organization organization;
-        organization.groupNames = {QStringLiteral("Empty")};
+        organization.groupNames = {u"Empty"_s};
         Harness h(organization);
-        auto &[fixture, recorder, panel] = h;
 
-        QVERIFY(clickEntry(*panel, QStringLiteral("section:other")));
-        QVERIFY(clickEntry(*panel, QStringLiteral("section:Empty")));
-        QCOMPARE(listEntries(*panel), (strings({"section:Empty", "section:other"})));
-        QCOMPARE(sectionText(*panel, QStringLiteral("other")), QStringLiteral("Other  4"));
+        QVERIFY(h.click(u"section:other"_s));
+        QVERIFY(h.click(u"section:Empty"_s));
+        QCOMPARE(h.entries(), words("section:Empty section:other"));
+        QCOMPARE(h.sectionText(u"other"_s), u"Other  4"_s);
 
-        QVERIFY(clickEntry(*panel, QStringLiteral("section:other")));
-        QCOMPARE(listEntries(*panel).size(), 6);
-        QCOMPARE(panel->collapsedSections(), QSet<QString>{QStringLiteral("Empty")});
+        QVERIFY(h.click(u"section:other"_s));
+        QCOMPARE(h.entries().size(), 6);
+        QCOMPARE(h.panel->collapsedSections(), QSet<QString>{u"Empty"_s});
     }
 
     void searchShowsOneFlatList()
     {
         Organization organization;
-        organization.pinnedAccountIds = {QStringLiteral("444444444444")};
+        organization.pinnedAccountIds = {u"444444444444"_s};
         Harness h(organization);
-        auto &[fixture, recorder, panel] = h;
-        auto *field = panel->findChild<QLineEdit *>(QStringLiteral("searchField"));
-        auto *clear = field->findChild<QAction *>(QStringLiteral("clearSearch"));
+        auto *field = h.child<QLineEdit>("searchField");
+        auto *clear = field->findChild<QAction *>(u"clearSearch"_s);
         QVERIFY(!clear->isVisible());
 
-        QTest::keyClicks(field, QStringLiteral("readonly"));
+        QTest::keyClicks(field, u"readonly"_s);
         QVERIFY(clear->isVisible());
-        QCOMPARE(listEntries(*panel).size(), 2);
+        QCOMPARE(h.entries().size(), 2);
 
-        QTest::keyClicks(field, QStringLiteral(" nothing-like-this"));
-        QCOMPARE(listEntries(*panel), QStringList{QStringLiteral("noResults")});
+        QTest::keyClicks(field, u" nothing-like-this"_s);
+        QCOMPARE(h.entries(), QStringList{u"noResults"_s});
 
         // Blanks only: the sectioned list again.
-        field->setText(QStringLiteral("   "));
-        QVERIFY(listEntries(*panel).contains(QStringLiteral("section:other")));
+        field->setText(u"   "_s);
+        QVERIFY(h.entries().contains(u"section:other"_s));
 
         clear->trigger();
-        QCOMPARE(panel->query(), QString());
+        QCOMPARE(h.panel->query(), QString());
     }
 
     void openAccountListsRolesAndOpensTheConsole()
     {
         Harness h;
-        auto &[fixture, recorder, panel] = h;
-        AccountStore &store = *fixture.store;
-
-        QVERIFY(clickEntry(*panel, QStringLiteral("account:111111111111")));
-        QVERIFY(clickEntry(*panel, QStringLiteral("account:333333333333")));
-        QVERIFY(entry(*panel, QStringLiteral("noRoles"), QStringLiteral("account:333333333333"))
-                    .isValid());
+        test::ViewTestStore &fixture = h.fixture;
+        QVERIFY(h.click(u"account:111111111111"_s));
+        QVERIFY(h.click(u"account:333333333333"_s));
+        QVERIFY(h.entry(u"noRoles"_s, u"account:333333333333"_s).isValid());
 
         // A link that cannot be opened keeps the panel open and is offered to copy.
-        const QString production = QStringLiteral("account:111111111111");
+        const QString production = u"account:111111111111"_s;
         fixture.openerSucceeds = false;
-        QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
-        QCOMPARE(recorder.dismissed, 0);
-        auto *fallback = panel->findChild<QWidget *>(QStringLiteral("consoleLinkFallback"));
-        auto *errorLine = panel->findChild<QLabel *>(QStringLiteral("errorLine"));
+        QVERIFY(h.click(u"role:ReadOnly"_s, production));
+        QCOMPARE(h.dismissed, 0);
+        auto *fallback = h.child<QWidget>("consoleLinkFallback");
+        auto *errorLine = h.child<QLabel>("errorLine");
         QVERIFY(!fallback->isHidden() && !errorLine->isHidden());
         const QString unopened = fixture.openedURLs.constLast().toString();
-        QCOMPARE(fallback->findChild<QLabel *>(QStringLiteral("verificationAddress"))->text(),
-                 unopened);
-        fallback->findChild<QPushButton *>(QStringLiteral("copyLink"))->click();
-        QCOMPARE(recorder.copied, QStringList{unopened});
+        QCOMPARE(fallback->findChild<QLabel *>(u"verificationAddress"_s)->text(), unopened);
+        fallback->findChild<QPushButton *>(u"copyLink"_s)->click();
+        QCOMPARE(h.copied, QStringList{unopened});
 
         // The next successful click takes the complaint away.
         fixture.openerSucceeds = true;
         fixture.openedURLs.clear();
-        QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
-        QCOMPARE(recorder.dismissed, 1);
+        QVERIFY(h.click(u"role:ReadOnly"_s, production));
+        QCOMPARE(h.dismissed, 1);
         QVERIFY(fallback->isHidden() && errorLine->isHidden());
         QCOMPARE(fixture.openedURLs.size(), 1);
         const QString link = fixture.openedURLs.first().toString();
-        QVERIFY2(link.startsWith(QStringLiteral("https://example.awsapps.com/start/#/console?"
-                                                "account_id=111111111111&role_name=ReadOnly")),
+        QVERIFY2(link.startsWith(u"https://example.awsapps.com/start/#/console?"
+                                 "account_id=111111111111&role_name=ReadOnly"_s),
                  qPrintable(link));
 
         // Left alone, the complaint goes after a while.
         fixture.openerSucceeds = false;
-        QVERIFY(clickEntry(*panel, QStringLiteral("role:ReadOnly"), production));
+        QVERIFY(h.click(u"role:ReadOnly"_s, production));
         QVERIFY(!errorLine->isHidden());
-        panel->findChild<QTimer *>(QStringLiteral("consoleErrorExpiry"))->setInterval(1);
-        QTRY_VERIFY(errorLine->isHidden() && !store.errorMessage());
+        h.child<QTimer>("consoleErrorExpiry")->setInterval(1);
+        QTRY_VERIFY(errorLine->isHidden() && !fixture.store->errorMessage());
     }
 
     void accountMenuOffersWhatFitsAndChangesTheOrganization()
     {
         Harness h({}, true);
-        auto &[fixture, recorder, panel] = h;
-        AccountStore &store = *fixture.store;
-        store.createGroup(QStringLiteral("R&D"));
-        const QString id = QStringLiteral("222222222222");
-        const auto menuOf = [&panel](const QString &account) {
-            return std::unique_ptr<QMenu>(panel->accountRow(account)->createAccountMenu(nullptr));
-        };
+        AccountStore &store = *h.fixture.store;
+        store.createGroup(u"R&D"_s);
+        const QString id = u"222222222222"_s;
 
+        QCOMPARE(actionTexts(h.accountMenu(u"111111111111"_s).get()),
+                 words("Pin to Top|Move to Group|Console Region|-|Copy Account ID", '|'));
+        std::unique_ptr<QMenu> menu = h.accountMenu(id);
         QCOMPARE(
-            actionTexts(menuOf(QStringLiteral("111111111111")).get()),
-            (strings({"Pin to Top", "Move to Group", "Console Region", "-", "Copy Account ID"})));
-        std::unique_ptr<QMenu> menu = menuOf(id);
-        QCOMPARE(actionTexts(menu.get()), (strings({"Pin to Top", "Move to Group", "Open Service",
-                                                    "Console Region", "-", "Copy Account ID"})));
+            actionTexts(menu.get()),
+            words("Pin to Top|Move to Group|Open Service|Console Region|-|Copy Account ID", '|'));
         // A group's name is shown with its ampersand, not as a mnemonic.
-        QCOMPARE(actionTexts(findAction(menu.get(), QStringLiteral("Move to Group"))->menu()),
-                 (strings({"R&&D", "-", "New Group…"})));
-        findAction(menu.get(), QStringLiteral("Copy Account ID"))->trigger();
-        QCOMPARE(recorder.copied, QStringList{id});
-        recorder.clipboardWorks = false;
-        findAction(menu.get(), QStringLiteral("Copy Account ID"))->trigger();
-        QCOMPARE(store.errorMessageOrEmpty(), QStringLiteral("Could not copy to the clipboard."));
+        QCOMPARE(actionTexts(findAction(menu.get(), u"Move to Group"_s)->menu()),
+                 words("R&&D|-|New Group…", '|'));
+        findAction(menu.get(), u"Copy Account ID"_s)->trigger();
+        QCOMPARE(h.copied, QStringList{id});
+        h.clipboardWorks = false;
+        findAction(menu.get(), u"Copy Account ID"_s)->trigger();
+        QCOMPARE(store.errorMessageOrEmpty(), u"Could not copy to the clipboard."_s);
 
-        findAction(menu.get(), QStringLiteral("Pin to Top"))->trigger();
+        findAction(menu.get(), u"Pin to Top"_s)->trigger();
         QCOMPARE(store.organization().pinnedAccountIds, QStringList{id});
-        findAction(menuOf(id).get(), QStringLiteral("R&&D"))->trigger();
-        QCOMPARE(store.organization().accountGroups.value(id), QStringLiteral("R&D"));
-        menu = menuOf(id);
-        QVERIFY(!findAction(menu.get(), QStringLiteral("R&&D"))->icon().isNull());
-        findAction(menu.get(), QStringLiteral("Remove from Group"))->trigger();
+        findAction(h.accountMenu(id).get(), u"R&&D"_s)->trigger();
+        QCOMPARE(store.organization().accountGroups.value(id), u"R&D"_s);
+        menu = h.accountMenu(id);
+        QVERIFY(!findAction(menu.get(), u"R&&D"_s)->icon().isNull());
+        findAction(menu.get(), u"Remove from Group"_s)->trigger();
         QVERIFY(!store.organization().accountGroups.contains(id));
-        menu = menuOf(id);
-        for (QAction *region :
-             findAction(menu.get(), QStringLiteral("Console Region"))->menu()->actions()) {
+        menu = h.accountMenu(id);
+        for (QAction *region : findAction(menu.get(), u"Console Region"_s)->menu()->actions()) {
             if (region->data().toString() == QLatin1String("eu-west-1")) {
                 region->trigger();
             }
         }
-        QCOMPARE(store.consoleRegionForAccount(id), QStringLiteral("eu-west-1"));
+        QCOMPARE(store.consoleRegionForAccount(id), u"eu-west-1"_s);
     }
 
     void rightClickShowsTheRowsMenu_data()
     {
         QTest::addColumn<QString>("entryName");
         QTest::addColumn<QString>("firstAction");
-        QTest::newRow("group header")
-            << QStringLiteral("section:Core") << QStringLiteral("Delete Group");
-        QTest::newRow("account") << QStringLiteral("account:222222222222")
-                                 << QStringLiteral("Pin to Top");
-        QTest::newRow("role") << QStringLiteral("role:PowerUser")
+        QTest::newRow("group header") << u"section:Core"_s << u"Delete Group"_s;
+        QTest::newRow("role") << u"role:PowerUser"_s
                               << orderedConsoleServices({}, {}).constFirst().name;
-        QTest::newRow("Other header") << QStringLiteral("section:other") << QString();
+        QTest::newRow("Other header") << u"section:other"_s << QString();
     }
 
     void rightClickShowsTheRowsMenu()
@@ -484,12 +435,11 @@ private Q_SLOTS:
         QFETCH(QString, entryName);
         QFETCH(QString, firstAction);
         Organization organization;
-        organization.groupNames = {QStringLiteral("Core")};
+        organization.groupNames = {u"Core"_s};
         Harness h(organization);
-        auto &[fixture, recorder, panel] = h;
-        panel->toggleExpanded(QStringLiteral("222222222222"));
+        h.panel->toggleExpanded(u"222222222222"_s);
 
-        QVERIFY(clickEntry(*panel, entryName, {}, Qt::RightButton));
+        QVERIFY(h.click(entryName, {}, Qt::RightButton));
         auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         QCOMPARE(menu ? menu->actions().first()->text() : QString(), firstAction);
         if (menu) {
@@ -500,62 +450,59 @@ private Q_SLOTS:
     void aPinMovesOneRowAndASyncResetsOnce()
     {
         Harness h;
-        auto &[fixture, recorder, panel] = h;
-        AccountStore &store = *fixture.store;
-        store.togglePinnedAccount(QStringLiteral("444444444444"));
-        const QString id = QStringLiteral("222222222222");
-        panel->toggleExpanded(id);
-        QAbstractItemModel *model = listView(*panel)->model();
+        AccountStore &store = *h.fixture.store;
+        store.togglePinnedAccount(u"444444444444"_s);
+        const QString id = u"222222222222"_s;
+        h.panel->toggleExpanded(id);
+        QAbstractItemModel *model = h.view()->model();
         QSignalSpy moves(model, &QAbstractItemModel::rowsMoved);
         QSignalSpy resets(model, &QAbstractItemModel::modelReset);
 
         store.togglePinnedAccount(id);
         QCOMPARE(moves.size(), 1);
         QCOMPARE(resets.size(), 0);
-        QCOMPARE(listEntries(*panel).mid(0, 5),
-                 (strings({"section:pinned", "account:444444444444", "account:222222222222",
-                           "role:PowerUser", "section:other"})));
+        QCOMPARE(h.entries().mid(0, 5), words("section:pinned account:444444444444 "
+                                              "account:222222222222 role:PowerUser section:other"));
 
         QList<AWSAccount> synced = demoAccounts();
         synced.removeLast();
-        fixture.setAccounts(synced);
+        h.fixture.setAccounts(synced);
         QCOMPARE(resets.size(), 1);
         // Folding outlives the reset.
-        QVERIFY(listEntries(*panel).contains(QStringLiteral("role:PowerUser")));
+        QVERIFY(h.entries().contains(u"role:PowerUser"_s));
     }
 
     void keyboardMovesThroughRowsAndActs()
     {
         Harness h;
-        auto &[fixture, recorder, panel] = h;
-        QVERIFY(showPanel(*panel));
-        panel->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(panel.get()));
-        auto *field = panel->findChild<QLineEdit *>(QStringLiteral("searchField"));
-        AccountListView *view = listView(*panel);
+        QVERIFY(h.show());
+        h.panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(h.panel.get()));
+        auto *field = h.child<QLineEdit>("searchField");
+        AccountListView *view = h.view();
         QCOMPARE(QApplication::focusWidget(), field);
         const auto press = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
         const auto current = [view] { return entryName(view->currentIndex()); };
 
         press(Qt::Key_Down);
         QCOMPARE(QApplication::focusWidget(), view);
-        QCOMPARE(current(), QStringLiteral("section:other"));
+        QCOMPARE(current(), u"section:other"_s);
         press(Qt::Key_Down);
-        QCOMPARE(current(), QStringLiteral("account:111111111111"));
+        QCOMPARE(current(), u"account:111111111111"_s);
         press(Qt::Key_Right);
-        QCOMPARE(panel->expanded(), QSet<QString>{QStringLiteral("111111111111")});
+        QCOMPARE(h.panel->expanded(), QSet<QString>{u"111111111111"_s});
         press(Qt::Key_Right);
-        QCOMPARE(current(), QStringLiteral("role:AdministratorAccess"));
+        QCOMPARE(current(), u"role:AdministratorAccess"_s);
         press(Qt::Key_Left);
-        QCOMPARE(current(), QStringLiteral("account:111111111111"));
+        QCOMPARE(current(), u"account:111111111111"_s);
         press(Qt::Key_Left);
-        QVERIFY(panel->expanded().isEmpty());
+        QVERIFY(h.panel->expanded().isEmpty());
         // Return on an account with one role opens its console.
         press(Qt::Key_Down);
         press(Qt::Key_Return);
-        QCOMPARE(recorder.dismissed, 1);
-        QVERIFY(fixture.openedURLs.last().toString().contains(
-            QStringLiteral("account_id=222222222222&role_name=PowerUser")));
+        QCOMPARE(h.dismissed, 1);
+        QVERIFY(h.fixture.openedURLs.last().toString().contains(
+            u"account_id=222222222222&role_name=PowerUser"_s));
         press(Qt::Key_Up);
         press(Qt::Key_Up);
         press(Qt::Key_Up);
@@ -563,70 +510,48 @@ private Q_SLOTS:
 
         // Typing in the list goes to the search; Return opens the first result.
         view->setFocus();
-        QTest::keyClicks(view, QStringLiteral("logg"));
-        QCOMPARE(field->text(), QStringLiteral("logg"));
+        QTest::keyClicks(view, u"logg"_s);
+        QCOMPARE(field->text(), u"logg"_s);
         press(Qt::Key_Return);
-        QVERIFY(fixture.openedURLs.last().toString().contains(
-            QStringLiteral("account_id=444444444444")));
+        QVERIFY(h.fixture.openedURLs.last().toString().contains(u"account_id=444444444444"_s));
         press(Qt::Key_Escape);
-        QCOMPARE(panel->query(), QString());
-        QCOMPARE(recorder.dismissed, 2);
+        QCOMPARE(h.panel->query(), QString());
+        QCOMPARE(h.dismissed, 2);
         press(Qt::Key_Escape);
-        QCOMPARE(recorder.dismissed, 3);
+        QCOMPARE(h.dismissed, 3);
     }
 
     void newGroupSheetCreatesAndMovesOrCancels()
     {
         Harness h({}, true);
-        auto &[fixture, recorder, panel] = h;
-        AccountStore &store = *fixture.store;
-        const QString id = QStringLiteral("444444444444");
-        auto *name = panel->findChild<QLineEdit *>(QStringLiteral("newGroupName"));
+        const Organization &organization = h.fixture.store->organization();
+        const QString id = u"444444444444"_s;
+        auto *name = h.child<QLineEdit>("newGroupName");
+        const auto submit = [&](const QString &typed, const char *button) {
+            QTest::keyClicks(name, typed);
+            h.child<QPushButton>(button)->click();
+            QCOMPARE(h.page(), u"accountsPage"_s);
+            QVERIFY(!h.panel->newGroupAccountId());
+            QCOMPARE(name->text(), QString());
+        };
 
-        std::unique_ptr<QMenu> menu(panel->accountRow(id)->createAccountMenu(nullptr));
-        findAction(menu.get(), QStringLiteral("New Group…"))->trigger();
-        QCOMPARE(currentPage(*panel), QStringLiteral("newGroupSheet"));
-        QCOMPARE(panel->newGroupAccountId(), std::optional<QString>(id));
-        QTest::keyClicks(name, QStringLiteral("Scratch"));
-        panel->findChild<QPushButton *>(QStringLiteral("cancelNewGroup"))->click();
-        QCOMPARE(currentPage(*panel), QStringLiteral("accountsPage"));
-        QVERIFY(!panel->newGroupAccountId());
-        QCOMPARE(name->text(), QString());
-        QVERIFY(store.organization().groupNames.isEmpty());
+        findAction(h.accountMenu(id).get(), u"New Group…"_s)->trigger();
+        QCOMPARE(h.page(), u"newGroupSheet"_s);
+        QCOMPARE(h.panel->newGroupAccountId(), std::optional<QString>(id));
+        submit(u"Scratch"_s, "cancelNewGroup");
+        QVERIFY(organization.groupNames.isEmpty());
 
-        panel->requestNewGroup(id);
-        QTest::keyClicks(name, QStringLiteral("  Audit  "));
-        panel->findChild<QPushButton *>(QStringLiteral("createNewGroup"))->click();
-        QCOMPARE(store.organization().groupNames, QStringList{QStringLiteral("Audit")});
-        QCOMPARE(store.organization().accountGroups.value(id), QStringLiteral("Audit"));
-        QCOMPARE(currentPage(*panel), QStringLiteral("accountsPage"));
-        QCOMPARE(name->text(), QString());
-        QCOMPARE(listEntries(*panel).mid(0, 2),
-                 (strings({"section:Audit", "account:444444444444"})));
+        h.panel->requestNewGroup(id);
+        submit(u"  Audit  "_s, "createNewGroup");
+        QCOMPARE(organization.groupNames, QStringList{u"Audit"_s});
+        QCOMPARE(organization.accountGroups.value(id), u"Audit"_s);
+        QCOMPARE(h.entries().mid(0, 2), words("section:Audit account:444444444444"));
 
         // A blank name creates nothing and moves nothing, but still closes the sheet.
-        panel->requestNewGroup(QStringLiteral("111111111111"));
-        QTest::keyClicks(name, QStringLiteral("   "));
-        panel->findChild<QPushButton *>(QStringLiteral("createNewGroup"))->click();
-        QCOMPARE(store.organization().groupNames, QStringList{QStringLiteral("Audit")});
-        QVERIFY(!store.organization().accountGroups.contains(QStringLiteral("111111111111")));
-        QVERIFY(!panel->newGroupAccountId());
-    }
-
-    void moreActionsMenu()
-    {
-        test::ViewTestStore fixture;
-        Recorder recorder;
-        auto panel = makePanel(*fixture.store, recorder);
-        QMenu *more = panel->moreActionsMenu();
-        QVERIFY(!findAction(more, QStringLiteral("Sign Out"))->isVisible());
-        fixture.setSession(AccountStoreSession::signingIn(QStringLiteral("A")));
-        QVERIFY(findAction(more, QStringLiteral("Sign Out"))->isVisible());
-        findAction(more, QStringLiteral("Quit Tessera"))->trigger();
-        QCOMPARE(recorder.quitRequests, 1);
-        findAction(more, QStringLiteral("Quick Search"))->trigger();
-        QCOMPARE(recorder.dismissed, 1);
-        QCOMPARE(recorder.quickSearchRequests, 1);
+        h.panel->requestNewGroup(u"111111111111"_s);
+        submit(u"   "_s, "createNewGroup");
+        QCOMPARE(organization.groupNames, QStringList{u"Audit"_s});
+        QVERIFY(!organization.accountGroups.contains(u"111111111111"_s));
     }
 };
 
