@@ -4,8 +4,10 @@
 
 #include <QFile>
 #include <QString>
+#include <optional>
+#include <sys/stat.h>
 
-// Shared fixtures for the profile tests: a small organisation and a config file on disk.
+// Shared fixtures for the config tests: a small organisation and files on disk.
 namespace tessera::test {
 
 inline const QString startURL = QStringLiteral("https://x.test/start");
@@ -49,6 +51,13 @@ inline QString readText(const QString &path)
     return QString::fromUtf8(file.readAll());
 }
 
+inline mode_t modeOf(const QString &path)
+{
+    struct stat status = {};
+    ::stat(QFile::encodeName(path).constData(), &status);
+    return status.st_mode & 07777;
+}
+
 inline AWSConfigManagementSettings
 settingsFor(const QString &path, AWSConfigManagementMode mode = AWSConfigManagementMode::native)
 {
@@ -56,6 +65,17 @@ settingsFor(const QString &path, AWSConfigManagementMode mode = AWSConfigManagem
     settings.mode = mode;
     settings.customPath = path;
     return settings;
+}
+
+// The kind of error a call raised, or nothing when it succeeded.
+template<typename Call> std::optional<AWSConfigManagerError::Kind> errorOf(Call &&call)
+{
+    try {
+        call();
+    } catch (const AWSConfigManagerError &error) {
+        return error.kind();
+    }
+    return std::nullopt;
 }
 
 } // namespace tessera::test

@@ -202,10 +202,9 @@ private Q_SLOTS:
             userConfig + QStringLiteral("\r\n") +
             QString(userSections).replace(QLatin1Char('\n'), QLatin1String("\r\n"));
         QTemporaryDir dir;
-        const QString userPath = dir.filePath(QStringLiteral("user-config"));
         const QString path = dir.filePath(QStringLiteral("config"));
-        writeText(userPath, original);
         writeText(path, original);
+        const QJsonObject before = readWithBotocore(path);
         auto settings = settingsFor(path, AWSConfigManagementMode(mode));
         settings.namingTemplate = nameTemplate;
         settings.nameSeparator = nameTemplate.isEmpty() ? AWSProfileNameSeparator::hyphens
@@ -219,7 +218,6 @@ private Q_SLOTS:
         // The user's bytes come first, untouched.
         QVERIFY(readText(path).startsWith(original));
 
-        const QJsonObject before = readWithBotocore(userPath);
         const QJsonObject after = readWithBotocore(path);
         QVERIFY2(!after.isEmpty(), "botocore could not read the file (see its message above)");
         const QJsonObject profiles = after.value(QStringLiteral("profiles")).toObject();

@@ -36,9 +36,6 @@ private Q_SLOTS:
         const QString block = start + QStringLiteral("\nB\n") + end + QStringLiteral("\n");
         QTest::newRow("empty file") << QString() << QString() << QString()
                                     << (start + QStringLiteral("\n") + end + QStringLiteral("\n"));
-        QTest::newRow("no final line break")
-            << QStringLiteral("[a]") << QStringLiteral("[a]") << QStringLiteral("B")
-            << (QStringLiteral("[a]\n\n") + block);
         QTest::newRow("block in the middle")
             << (QStringLiteral("[a]\nk=v\n") + start + QStringLiteral("\nx\n") + end +
                 QStringLiteral("\n[b]\n"))
@@ -79,12 +76,8 @@ private Q_SLOTS:
     void refusesBrokenMarkers()
     {
         QFETCH(QString, text);
-        try {
-            AWSConfigDocument document(text);
-            QFAIL("accepted broken markers");
-        } catch (const AWSConfigManagerError &error) {
-            QCOMPARE(error.kind(), AWSConfigManagerError::Kind::malformedManagedBlock);
-        }
+        QCOMPARE(errorOf([&] { AWSConfigDocument{text}; }),
+                 AWSConfigManagerError::Kind::malformedManagedBlock);
     }
 
     void readsBytesItCanWriteBack()
@@ -104,14 +97,9 @@ private Q_SLOTS:
         QVERIFY(writeBytes(withMark));
         QCOMPARE(AWSConfigManager::readConfig(path).toUtf8(), withMark);
         QVERIFY(writeBytes("[a]\nname = \xFF\xFE\n"));
-        QVERIFY_THROWS_EXCEPTION(AWSConfigManagerError, AWSConfigManager::readConfig(path));
-        try {
-            AWSConfigManager::readConfig(dir.path());
-            QFAIL("read a directory");
-        } catch (const AWSConfigManagerError &error) {
-            QCOMPARE(error.description(),
-                     QStringLiteral("Tessera could not read the AWS config at ") + dir.path() +
-                         QStringLiteral(". Check its permissions and UTF-8 encoding."));
+        for (const QString &unreadable : {path, dir.path()}) {
+            QVERIFY_THROWS_EXCEPTION(AWSConfigManagerError,
+                                     AWSConfigManager::readConfig(unreadable));
         }
     }
 
@@ -125,15 +113,13 @@ private Q_SLOTS:
                       "[profile sso]\r\nsso_account_id = 123456789012 # c\r\n"
                       "sso_role_name = Admin\r\n"
                       "[profile longer]\nsso_account_id = 1234567890123\nsso_role_name = Admin\n"
-                      "[sso-session s]\nsso_account_id = 123456789012\n"
                       "[profile \"cp x\"]\ncredential_process = tool --account 123456789012\n"
                       "[profile arn]\nrole_arn = arn:aws:iam::123456789012:role/p/Admin\n"
                       "[profile sts]\nrole_arn = arn:aws:sts::123456789012:role/Admin\n"
                       "[profile short]\nrole_arn = arn:aws:iam::12345678901:role/Admin\n"
                       "[profile g]\ngranted_sso_account_id = 123456789012\n"
                       "role_arn = arn:aws:iam::222222222222:role/Admin\n"
-                      "[profile sso]\nsso_account_id = 123456789012\nsso_role_name = Admin\n"
-                      "[Profile upper]\nsso_account_id = 123456789012\n"));
+                      "[profile sso]\nsso_account_id = 123456789012\nsso_role_name = Admin\n"));
         const QString account = QStringLiteral("123456789012");
         QCOMPARE(AWSConfigManager::awsProfileNames(account, std::nullopt, path),
                  (QStringList{QStringLiteral("by-name-123456789012"), QStringLiteral("sso"),
@@ -141,9 +127,6 @@ private Q_SLOTS:
         QCOMPARE(AWSConfigManager::awsProfileNames(account, QStringLiteral("Admin"), path),
                  (QStringList{QStringLiteral("sso"), QStringLiteral("arn"), QStringLiteral("g")}));
         QVERIFY(AWSConfigManager::awsProfileNames(QStringLiteral("12345678901"), std::nullopt, path)
-                    .isEmpty());
-        QVERIFY(AWSConfigManager::awsProfileNames(account, std::nullopt,
-                                                  dir.filePath(QStringLiteral("missing")))
                     .isEmpty());
     }
 
@@ -166,8 +149,6 @@ private Q_SLOTS:
             asIs, QStringLiteral("prod-eu-Admin"));
         row("legacy keeps blanks", "{accountName}-{role}", QStringLiteral("Team - Dev"), keep, asIs,
             QStringLiteral("Team - Dev-Admin"));
-        row("hyphens, upper", "{accountName}-{role}", QStringLiteral("Team - Dev"),
-            int(Sep::hyphens), int(Case::uppercase), QStringLiteral("TEAM-DEV-ADMIN"));
         row("underscores, lower", " ./{role}---{accountId}/ ", QString(), int(Sep::underscores),
             int(Case::lowercase), QStringLiteral("admin_123456789012"));
         row("not tokens", "{AccountName}{accountName|Slug}{accountName|slug|upper}",
@@ -197,37 +178,30 @@ private Q_SLOTS:
                  expected);
     }
 
-    void validatesProfileNames_data()
+    // Each refused: the AWS CLI would read another name, or none, from the header. Names with
+    // blanks, '#', ';', '=' and accents are written, and read back by botocore, in the
+    // compatibility test.
+    void refusesProfileNames_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("inner blank") << QStringLiteral("my prod") << true;
-        QTest::newRow("unicode") << QStringLiteral("café#1;x=y") << true;
-        // Each refused: the AWS CLI would read another name, or none, from the header.
         for (const char *refused :
              {"", " prod", "prod\t", "a]b", "a[b", "a\"b", "a\vb", "Bob's-Admin", "a\\b"}) {
-            QTest::addRow("refused \"%s\"", refused) << QString::fromUtf8(refused) << false;
+            QTest::addRow("\"%s\"", refused) << QString::fromUtf8(refused);
         }
-        QTest::newRow("line separator") << QStringLiteral("a\u2028b") << false;
+        QTest::newRow("line separator") << QStringLiteral("a\u2028b");
     }
-    void validatesProfileNames()
+    void refusesProfileNames()
     {
         QFETCH(QString, name);
-        QFETCH(bool, valid);
-        QCOMPARE(isValidProfileName(name), valid);
+        QVERIFY(!isValidProfileName(name));
     }
 
-    void stampsTheHeaderInLosAngelesTimeOnlyWhenContentChanges()
+    // Winter time and an unchanged header are covered by the planning tests.
+    void stampsTheHeaderInLosAngelesTimeWhenContentChanges()
     {
-        const QDateTime winter(QDate(2025, 1, 15), QTime(12, 0), Qt::UTC);
-        QCOMPARE(blockHeaderTimestamp(winter), QStringLiteral("2025-01-15 04:00:00 PST"));
         const QDateTime now(QDate(2025, 7, 15), QTime(12, 0), Qt::UTC);
-        const QString oldHeader =
-            QStringLiteral("# Last updated by Tessera: 2025-01-01 00:00:00 PST");
-        const QString oldBody = oldHeader + QStringLiteral("\r\n\r\n[profile a]\r\nk = v\r\n");
-        QCOMPARE(renderBlockBody(QStringLiteral("[profile a]\nk = v"), oldBody,
-                                 QStringLiteral("\r\n"), now),
-                 oldHeader + QStringLiteral("\r\n\r\n[profile a]\r\nk = v"));
+        const QString oldBody = QStringLiteral(
+            "# Last updated by Tessera: 2025-01-01 00:00:00 PST\r\n\r\n[profile a]\r\nk = v\r\n");
         QCOMPARE(renderBlockBody(QStringLiteral("[profile a]\nk = w"), oldBody,
                                  QStringLiteral("\n"), now),
                  QStringLiteral(

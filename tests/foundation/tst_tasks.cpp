@@ -239,14 +239,6 @@ private Q_SLOTS:
         longSleep.cancel();
         QVERIFY(test::processEventsUntil([&] { return longSleep.isFinished(); }));
         QCOMPARE(outcome(longSleep), QStringLiteral("cancelled"));
-
-        // An already-cancelled token fails before waiting at all.
-        CancellationSource source;
-        source.cancel();
-        auto refused =
-            startTask<void>([](CancellationToken t) { return sleepFor(1h, t); }, source.token());
-        QVERIFY(refused.isFinished());
-        QCOMPARE(outcome(refused), QStringLiteral("cancelled"));
     }
 
     void manualClockWakesByDeadlineThenCallOrder()
@@ -276,33 +268,16 @@ private Q_SLOTS:
         QCOMPARE(log.last(), QStringLiteral("b2"));
         QCOMPARE(clock.now() - start, std::chrono::steady_clock::duration(7s));
         QVERIFY(!clock.advanceToNextDeadline());
-
-        // Cancelling one sleep wakes it alone, at once.
-        auto kept = startTask<void>([&](CancellationToken t) { return clock.sleep(5s, t); });
-        auto dropped = startTask<void>([&](CancellationToken t) { return clock.sleep(5s, t); });
-        dropped.cancel();
-        QCOMPARE(outcome(dropped), QStringLiteral("cancelled"));
-        QCOMPARE(clock.pendingSleepers(), 1);
-        clock.advance(5s);
-        QVERIFY(kept.isFinished());
-    }
-
-    void secondsConvertRoundingUp_data()
-    {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<qint64>("milliseconds");
-        QTest::newRow("fraction rounds up") << 0.0001 << qint64(1);
-        QTest::newRow("negative") << -3.0 << qint64(0);
-        QTest::newRow("not a number") << std::nan("") << qint64(0);
-        QTest::newRow("infinite is bounded")
-            << std::numeric_limits<double>::infinity() << qint64(100LL * 365 * 24 * 3600 * 1000);
     }
 
     void secondsConvertRoundingUp()
     {
-        QFETCH(double, seconds);
-        QFETCH(qint64, milliseconds);
-        QCOMPARE(millisecondsFromSeconds(seconds).count(), milliseconds);
+        QCOMPARE(millisecondsFromSeconds(0.0001).count(), 1);
+        QCOMPARE(millisecondsFromSeconds(-3.0).count(), 0);
+        QCOMPARE(millisecondsFromSeconds(std::nan("")).count(), 0);
+        // Infinity is bounded to a century.
+        QCOMPARE(millisecondsFromSeconds(std::numeric_limits<double>::infinity()).count(),
+                 100LL * 365 * 24 * 3600 * 1000);
     }
 };
 

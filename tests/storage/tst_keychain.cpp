@@ -1,10 +1,18 @@
-// The secure store's algorithms over the in-memory operations.
+// The secure store's algorithms over the in-memory operations, and the private file store
+// used where no Secret Service exists.
 #include "foundation/asyncevent.h"
+#include "storage/filekeychain.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/keychain.h"
 #include "support/testsupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tessera;
 using namespace Qt::StringLiterals;
@@ -33,11 +41,21 @@ template<typename F> KeychainError keychainErrorOf(F &&call)
     }
     throw std::runtime_error("no KeychainError was raised");
 }
+
+mode_t modeOf(const QString &path)
+{
+    struct stat info = {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info.st_mode & 0777;
+}
 } // namespace
 
 class TestKeychain : public QObject
 {
     Q_OBJECT
+
+    QTemporaryDir m_root;
+
 private Q_SLOTS:
     void loadAnswers()
     {
@@ -50,8 +68,6 @@ private Q_SLOTS:
 
         store.setItem(u"token"_s, QByteArray("{\"accessToken\":1}"));
         QCOMPARE(keychainErrorOf(load), KeychainError::decoding());
-        QCOMPARE(keychainErrorOf(load).description(),
-                 u"Tessera could not read the saved sign-in from its secure store."_s);
         store.setItem(u"token"_s, u"text, not bytes"_s);
         QCOMPARE(keychainErrorOf(load), KeychainError::invalidItem());
         store.state().copyStatus = keychainStatusSuccess; // success, but no data
@@ -59,22 +75,6 @@ private Q_SLOTS:
         store.state().copyStatus = -25293;
         QCOMPARE(keychainErrorOf(load), KeychainError::operationFailed(-25293));
         QVERIFY(!(keychainErrorOf(load) == KeychainError::operationFailed(-25300)));
-    }
-
-    void theQueryNamesServiceAccountAndOneItem()
-    {
-        QVariantMap seen;
-        ImmediateKeychainOperations operations;
-        operations.copyMatching = [&](const QVariantMap &query) {
-            seen = query;
-            return KeychainCopyResult{keychainStatusItemNotFound, std::nullopt};
-        };
-        test::waitFor(Keychain(answeredAtOnce(operations)).loadData(u"client"_s));
-        QCOMPARE(seen, (QVariantMap{{u"class"_s, u"genericPassword"_s},
-                                    {u"service"_s, u"Tessera"_s},
-                                    {u"account"_s, u"client"_s},
-                                    {u"returnData"_s, true},
-                                    {u"matchLimit"_s, u"one"_s}}));
     }
 
     void saveUpdatesThenAdds()
@@ -92,8 +92,7 @@ private Q_SLOTS:
 
         state.updateStatus = -34;
         const auto save = [&] { test::waitFor(keychain.save(sampleToken, u"client"_s)); };
-        QCOMPARE(keychainErrorOf(save).description(),
-                 u"Tessera could not access its secure store. (status -34)"_s);
+        QCOMPARE(keychainErrorOf(save), KeychainError::operationFailed(-34));
         QCOMPARE(state.addCalls, 1);
         state.updateStatus = keychainStatusItemNotFound;
         state.addStatus = -25299;
@@ -133,6 +132,99 @@ private Q_SLOTS:
         store.state().removeStatus = -61;
         QCOMPARE(keychainErrorOf([&] { test::waitFor(keychain.remove(u"token"_s)); }),
                  KeychainError::operationFailed(-61));
+    }
+
+    void itemsArePrivateFiles()
+    {
+        const QString folder = m_root.path() + QStringLiteral("/secrets");
+        const KeychainSecurityOperations operations = makeFileKeychainOperations(folder);
+        QVERIFY(!QFileInfo::exists(folder)); // nothing is created before the first item
+
+        const Keychain keychain(operations);
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("token"))), std::nullopt);
+        test::waitFor(keychain.saveData("one", QStringLiteral("token")));
+        test::waitFor(keychain.saveData("two", QStringLiteral("client")));
+        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 2);
+        for (const QString &file : files) {
+            QCOMPARE(modeOf(folder + QLatin1Char('/') + file), mode_t(0600));
+        }
+
+        test::waitFor(keychain.saveData("three", QStringLiteral("token")));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("token"))), QByteArray("three"));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("client"))), QByteArray("two"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+        test::waitFor(keychain.remove(QStringLiteral("token")));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("token"))), std::nullopt);
+        QCOMPARE(test::waitFor(operations.remove(Keychain::baseQuery(QStringLiteral("token")))),
+                 keychainStatusItemNotFound);
+    }
+
+    void theFolderIsNeverOpenToOthers()
+    {
+        // Created with its final mode: its mode is never changed afterwards, so it was
+        // never wider than that, whatever the umask allows.
+        const int events = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(events >= 0);
+        QVERIFY(::inotify_add_watch(events, QFile::encodeName(m_root.path()).constData(),
+                                    IN_CREATE | IN_ATTRIB) >= 0);
+        const QString folder = m_root.path() + QStringLiteral("/private");
+        const Keychain keychain(makeFileKeychainOperations(folder));
+        const mode_t umask = ::umask(0);
+        test::waitFor(keychain.saveData("x", QStringLiteral("token")));
+        ::umask(umask);
+
+        QStringList seen;
+        alignas(inotify_event) char buffer[4096];
+        const ssize_t length = ::read(events, buffer, sizeof buffer);
+        ::close(events);
+        for (ssize_t at = 0; at < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            seen << (event->mask & IN_ATTRIB ? QStringLiteral("changed ")
+                                             : QStringLiteral("created ")) +
+                        QString::fromLocal8Bit(event->name);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+        QCOMPARE(seen, QStringList{QStringLiteral("created private")});
+        QCOMPARE(modeOf(folder), mode_t(0700));
+
+        // A folder loosened afterwards is tightened again when an item is added.
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+        test::waitFor(keychain.saveData("y", QStringLiteral("client")));
+        QCOMPARE(modeOf(folder), mode_t(0700));
+    }
+
+    void accountNamesCannotEscapeTheFolder()
+    {
+        const QString base = m_root.path() + QStringLiteral("/escape");
+        const QString folder = base + QStringLiteral("/inner/secrets");
+        const Keychain keychain(makeFileKeychainOperations(folder));
+        test::waitFor(keychain.saveData("x", QStringLiteral("../../escaped")));
+        QCOMPARE(test::waitFor(keychain.loadData(QStringLiteral("../../escaped"))),
+                 QByteArray("x"));
+        QCOMPARE(QDir(base).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({QStringLiteral("inner")}));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+    }
+
+    void anUnreadableItemIsAFailureNotAMissingItem()
+    {
+        const QString folder = m_root.path() + QStringLiteral("/broken");
+        const KeychainSecurityOperations operations = makeFileKeychainOperations(folder);
+        test::waitFor(Keychain(operations).saveData("x", QStringLiteral("token")));
+        const QString item =
+            folder + QLatin1Char('/') + QDir(folder).entryList(QDir::Files).constFirst();
+        QVERIFY(QFile::remove(item));
+        QVERIFY(QDir().mkpath(item)); // a directory where the item belongs
+        const Keychain keychain(operations);
+        QCOMPARE(keychainErrorOf([&] { test::waitFor(keychain.loadData(u"token"_s)); }),
+                 KeychainError::operationFailed(fileKeychainIOFailure));
+        // The user is told which folder to look at.
+        const QString said = keychainErrorOf([&] {
+                                 test::waitFor(keychain.saveData("y", u"token"_s));
+                             }).description();
+        QVERIFY2(said.contains(folder) && said.endsWith(u"(status -36)"_s), qPrintable(said));
     }
 };
 

@@ -21,7 +21,6 @@ private Q_SLOTS:
             QSettingsStore settings(path);
             settings.setInteger(QStringLiteral("syncMinutes"), 15);
             settings.setBool(QStringLiteral("onboardingComplete"), true);
-            settings.setString(QStringLiteral("startUrl"), QStringLiteral(" https://x/start?a#b "));
             settings.setString(QStringLiteral("awsConfigPath"), QString());
             settings.setString(QStringLiteral("ssoRegion"), QStringLiteral("eu-central-1"));
             settings.remove(QStringLiteral("ssoRegion"));
@@ -31,8 +30,6 @@ private Q_SLOTS:
         registerTesseraDefaults(reopened);
         QCOMPARE(reopened.integer(QStringLiteral("syncMinutes")), 15);
         QCOMPARE(reopened.boolean(QStringLiteral("onboardingComplete")), true);
-        QCOMPARE(reopened.string(QStringLiteral("startUrl")),
-                 QStringLiteral(" https://x/start?a#b "));
         QCOMPARE(reopened.string(QStringLiteral("awsConfigPath")), QString());
         QCOMPARE(reopened.string(QStringLiteral("ssoRegion")), QStringLiteral("us-west-1"));
         QVERIFY(!reopened.hasStoredValue(QStringLiteral("ssoRegion")));

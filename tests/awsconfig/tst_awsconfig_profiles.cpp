@@ -1,6 +1,15 @@
+// Planning the managed block against the user's config, and writing it: backups, permissions,
+// stale plans, full disks and the update after a sync.
 #include "awsconfig/awsconfigmanager.h"
+#include "awsconfig/profileautoupdate.h"
 #include "awsconfigtestdata.h"
+#include "storage/settings.h"
+#include "storage/supportfiles.h"
+#include "support/testsupport.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,14 +48,25 @@ QStringList blockSections(const AWSConfigPlan &plan)
     }
     return names;
 }
+QString backupName(const QDateTime &when, const QString &file = QStringLiteral("config"))
+{
+    return file + QStringLiteral(".tessera-backup-") +
+           when.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+QStringList backupsIn(const QString &directory)
+{
+    return QDir(directory).entryList({QStringLiteral("config.tessera-backup-*")}, QDir::Files,
+                                     QDir::Name);
+}
 } // namespace
 
-class TestAWSConfigPlanning : public QObject
+class TestAWSConfigProfiles : public QObject
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
 
     AWSConfigPlan planWith(const AWSConfigManagementSettings &settings,
@@ -57,11 +77,24 @@ private:
                                       keepOrphans, planTime);
     }
 
+    // A plan that can be applied (no account takes a user's profile name); each region gives
+    // a different block, so every apply has something to write.
+    AWSConfigPlan planFor(const QString &cliRegion, const QMap<QString, QString> &mappings = {},
+                          const QDateTime &when = planTime)
+    {
+        auto settings = settingsFor(m_path);
+        settings.cliRegion = cliRegion;
+        return AWSConfigManager::plan(sampleAccounts().mid(1), startURL, ssoRegion, settings,
+                                      mappings, true, when);
+    }
+
 private Q_SLOTS:
     void init()
     {
-        m_path = m_dir.filePath(QStringLiteral("config"));
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_path = m_dir->filePath(QStringLiteral("config"));
         writeText(m_path, userOwnedConfig);
+        QFile::remove(AWSConfigManager::mappingsFileURL());
     }
 
     // create 0, update 1, existing 2, conflict 3
@@ -120,13 +153,10 @@ private Q_SLOTS:
         QVERIFY(plan.proposedContents.contains(
             QLatin1String("# Last updated by Tessera: 2026-01-10 12:30:00 PST")));
 
-        const AWSConfigPlan kept = planWith(settingsFor(m_path), {}, true, {});
-        QCOMPARE(kept.orphanedProfileNames,
-                 (QStringList{QStringLiteral("Beta-Admin"), QStringLiteral("gone")}));
-        QCOMPARE(blockSections(kept),
-                 (QStringList{sessionName, QStringLiteral("Beta-Admin"), QStringLiteral("gone")}));
+        // Kept orphans: see decidesEachCandidatesStatus. Dropped ones are still reported.
         const AWSConfigPlan dropped = planWith(settingsFor(m_path), {}, false, {});
-        QCOMPARE(dropped.orphanedProfileNames, kept.orphanedProfileNames);
+        QCOMPARE(dropped.orphanedProfileNames,
+                 (QStringList{QStringLiteral("Beta-Admin"), QStringLiteral("gone")}));
         QVERIFY(blockSections(dropped).isEmpty());
     }
 
@@ -175,15 +205,14 @@ private Q_SLOTS:
              {AWSConfigManagementMode::native, AWSConfigManagementMode::granted}) {
             auto settings = settingsFor(m_path, mode);
             settings.cliRegion = pick(AWSConfigValueKind::cliRegion, QString());
-            try {
-                AWSConfigManager::plan(
-                    sampleAccounts(), pick(AWSConfigValueKind::startURL, startURL),
-                    pick(AWSConfigValueKind::ssoRegion, ssoRegion), settings, {}, true, planTime);
-                QVERIFY(valid);
-            } catch (const AWSConfigManagerError &error) {
-                QVERIFY(!valid);
-                QCOMPARE(error.kind(), AWSConfigManagerError::Kind::invalidValue);
-            }
+            QCOMPARE(errorOf([&] {
+                         AWSConfigManager::plan(sampleAccounts(),
+                                                pick(AWSConfigValueKind::startURL, startURL),
+                                                pick(AWSConfigValueKind::ssoRegion, ssoRegion),
+                                                settings, {}, true, planTime);
+                     }),
+                     valid ? std::nullopt
+                           : std::optional(AWSConfigManagerError::Kind::invalidValue));
         }
     }
 
@@ -238,10 +267,7 @@ private Q_SLOTS:
         QFETCH(bool, conflict);
         writeText(m_path, session);
         const AWSConfigPlan plan = planWith(settingsFor(m_path, AWSConfigManagementMode(mode)));
-        QCOMPARE(plan.globalConflicts,
-                 conflict ? QStringList{QStringLiteral("The sso-session name “") + sessionName +
-                                        QStringLiteral("” is already user-owned.")}
-                          : QStringList());
+        QCOMPARE(plan.globalConflicts.size(), conflict ? 1 : 0);
         QVERIFY(!blockSections(plan).contains(sessionName, Qt::CaseInsensitive));
         // Native profiles name the session as the user wrote it.
         const QString userName = AWSConfigManager::parseSections(session).first().name;
@@ -252,38 +278,179 @@ private Q_SLOTS:
     void replanningAnAppliedPlanChangesNothing_data()
     {
         QTest::addColumn<QString>("original");
-        QTest::addColumn<int>("mode");
-        QTest::newRow("native, lf") << userOwnedConfig << int(AWSConfigManagementMode::native);
+        QTest::newRow("lf") << userOwnedConfig;
         QTest::newRow("crlf with a kept orphan")
-            << QString(userOwnedConfig).replace(QLatin1String("\n"), QLatin1String("\r\n"))
-            << int(AWSConfigManagementMode::native);
-        QTest::newRow("missing file") << QString() << int(AWSConfigManagementMode::native);
+            << QString(userOwnedConfig).replace(QLatin1String("\n"), QLatin1String("\r\n"));
+        QTest::newRow("missing file") << QString();
     }
     void replanningAnAppliedPlanChangesNothing()
     {
         QFETCH(QString, original);
-        QFETCH(int, mode);
-        QFile::remove(m_path);
-        if (!original.isEmpty()) {
+        if (original.isEmpty()) {
+            m_path = m_dir->filePath(QStringLiteral("new/.aws/config")); // its folders too
+        } else {
             writeText(m_path, original);
         }
-        auto settings = settingsFor(m_path, AWSConfigManagementMode(mode));
-        settings.cliRegion = QStringLiteral("eu-central-1");
-        // Without the account whose name a user profile takes, so that the plan can be applied.
-        const QList<AWSAccount> accounts = sampleAccounts().mid(1);
-        const AWSConfigPlan first = planWith(settings, {}, true, accounts);
+        const AWSConfigPlan first = planFor(QStringLiteral("eu-central-1"));
         QVERIFY(AWSConfigDocument(first.proposedContents)
                     .unmanaged()
                     .startsWith(AWSConfigDocument(original).unmanaged()));
-        AWSConfigManager::apply(first, planTime);
+        // A backup is made of an existing file only; a new one is private.
+        QCOMPARE(AWSConfigManager::apply(first, planTime).has_value(), !original.isEmpty());
         QCOMPARE(readText(m_path), first.proposedContents);
+        if (original.isEmpty()) {
+            QCOMPARE(modeOf(m_path), mode_t(0600));
+        }
 
-        const AWSConfigPlan second = AWSConfigManager::plan(
-            accounts, startURL, ssoRegion, settings, first.mappings, true, planTime.addDays(40));
+        // Nothing to write, but the names are saved all the same.
+        QFile::remove(AWSConfigManager::mappingsFileURL());
+        const AWSConfigPlan second =
+            planFor(QStringLiteral("eu-central-1"), first.mappings, planTime.addDays(40));
         QCOMPARE(second.originalContents, first.proposedContents);
         QCOMPARE(second.proposedContents, second.originalContents);
+        QCOMPARE(AWSConfigManager::apply(second, planTime), std::nullopt);
+        QCOMPARE(AWSConfigManager::loadMappings(), first.mappings);
+    }
+
+    void backsUpWithinOneSecondAndKeepsPermissions()
+    {
+        QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0640) == 0);
+        const auto first = AWSConfigManager::apply(planFor(QStringLiteral("eu-west-1")), planTime);
+        const auto second = AWSConfigManager::apply(planFor(QStringLiteral("eu-west-2")), planTime);
+        QCOMPARE(first, m_dir->filePath(backupName(planTime)));
+        QCOMPARE(second, *first + QStringLiteral("-02"));
+        QCOMPARE(readText(*first), userOwnedConfig);
+        QCOMPARE(modeOf(m_path), mode_t(0640));
+        QCOMPARE(modeOf(*first), mode_t(0640));
+        QCOMPARE(AWSConfigManager::latestBackup(m_path), second);
+
+        AWSConfigManager::restoreBackup(*first, planFor(QString()));
+        QCOMPARE(readText(m_path), userOwnedConfig);
+        QFile::remove(*first);
+        QCOMPARE(errorOf([&] { AWSConfigManager::restoreBackup(*first, planFor(QString())); }),
+                 AWSConfigManagerError::Kind::missingBackup);
+    }
+
+    void keepsTheTenNewestBackups()
+    {
+        QStringList made;
+        for (int i = 0; i < 12; ++i) {
+            made << backupName(planTime.addSecs(i));
+            writeText(m_dir->filePath(made.last()), userOwnedConfig);
+        }
+        AWSConfigManager::pruneBackups(m_path);
+        QCOMPARE(backupsIn(m_dir->path()), made.mid(2));
+    }
+
+    void writesThroughASymbolicLink()
+    {
+        QTemporaryDir elsewhere;
+        const QString target = elsewhere.filePath(QStringLiteral("real-config"));
+        QVERIFY(QFile::rename(m_path, target));
+        QVERIFY(QFile::link(target, m_path));
+        const AWSConfigPlan plan = planFor(QString());
+        QCOMPARE(plan.targetURL, QFileInfo(target).canonicalFilePath());
+        const auto backup = AWSConfigManager::apply(plan, planTime);
+        QVERIFY(QFileInfo(m_path).isSymLink());
+        QCOMPARE(readText(m_path), plan.proposedContents);
+        QCOMPARE(backup, QFileInfo(elsewhere.path()).canonicalFilePath() + QLatin1Char('/') +
+                             backupName(planTime, QStringLiteral("real-config")));
+        QCOMPARE(AWSConfigManager::latestBackup(m_path), backup);
+    }
+
+    // A plan with conflicts is refused too: see updatesProfilesAfterASync.
+    void refusesAStalePlan()
+    {
+        const AWSConfigPlan plan = planFor(QString());
+        writeText(m_path, userOwnedConfig + QStringLiteral("region = edited\n"));
+        QCOMPARE(errorOf([&] { AWSConfigManager::apply(plan, planTime); }),
+                 AWSConfigManagerError::Kind::fileChanged);
+        QCOMPARE(readText(m_path), userOwnedConfig + QStringLiteral("region = edited\n"));
+        QVERIFY(backupsIn(m_dir->path()).isEmpty());
+    }
+
+    void aFullDiskKeepsTheOldFiles()
+    {
+        // The config: the write fails, the old file and its backup (small enough) stay whole.
+        const QString original = QStringLiteral("[profile mine]\r\n; kept\r\n");
+        writeText(m_path, original);
+        const AWSConfigPlan plan = planFor(QStringLiteral("eu-west-1"));
+        const off_t limit = 64;
+        QVERIFY(plan.proposedContents.size() > limit * 4);
+        QVERIFY(runWithFileSizeLimit(limit, [&] {
+            try {
+                AWSConfigManager::apply(plan, planTime);
+            } catch (const FileError &) {
+                return true;
+            }
+            return false;
+        }));
+        QCOMPARE(readText(m_path), original);
+        QCOMPARE(readText(m_dir->filePath(backupName(planTime))), original);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+        // The profile names: a failure is only logged, and the old names stay readable.
+        const QString mappings = AWSConfigManager::mappingsFileURL();
+        writeText(mappings, QStringLiteral("{\"a|b|c\":\"old\"}"));
+        QVERIFY(runWithFileSizeLimit(limit, [&] {
+            AWSConfigManager::saveMappings(plan.mappings);
+            return true;
+        }));
+        QCOMPARE(AWSConfigManager::loadMappings().value(QStringLiteral("a|b|c")),
+                 QStringLiteral("old"));
+        for (const char *broken : {"{\"a\": 1}", "not json"}) {
+            writeText(mappings, QString::fromLatin1(broken));
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("^Ignored the profile names")));
+            QVERIFY(AWSConfigManager::loadMappings().isEmpty());
+        }
+    }
+
+    void removesOnlyItsOwnInterruptedWrites_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("withBlock");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("temporary") << "config.AbCdEf" << true << true;
+        QTest::newRow("user's copy") << "config.backup" << true << false;
+        QTest::newRow("without the block") << "config.AbCdEf" << false << false;
+        QTest::newRow("other file") << "credentials.AbCdEf" << true << false;
+    }
+    void removesOnlyItsOwnInterruptedWrites()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, withBlock);
+        QFETCH(bool, removed);
+        const QString path = m_dir->filePath(name);
+        writeText(path, withBlock ? planFor(QString()).proposedContents : QStringLiteral("[a]\n"));
+        QCOMPARE(AWSConfigManager::removeInterruptedWrites(m_path), removed ? 1 : 0);
+        QCOMPARE(QFileInfo::exists(path), !removed);
+        QVERIFY(QFileInfo::exists(m_path));
+    }
+
+    void updatesProfilesAfterASync()
+    {
+        InMemorySettingsStore settings;
+        registerTesseraDefaults(settings);
+        settings.setString(key(settingskey::awsConfigPath), m_path);
+        settings.setString(key(settingskey::awsConfigManagementMode), QStringLiteral("native"));
+        const auto update = [&](const QList<AWSAccount> &accounts) {
+            updateAWSProfilesAfterSync(accounts, startURL, ssoRegion, settings, planTime);
+        };
+        update(sampleAccounts());
+        QCOMPARE(readText(m_path), userOwnedConfig); // automatic sync is off
+        settings.setBool(key(settingskey::awsProfileAutoSync), true);
+
+        settings.setString(key(settingskey::awsConfigManagementMode), QStringLiteral("granted"));
+        settings.setString(key(settingskey::awsProfileNameCase), QStringLiteral("uppercase"));
+        update(sampleAccounts().mid(1));
+        QVERIFY(readText(m_path).contains(
+            QLatin1String("[profile ALPHA-ADMIN]\ngranted_sso_start_url")));
+        // The user's own TAKEN-X profile takes a generated name and blocks the update.
+        QCOMPARE(errorOf([&] { update(sampleAccounts()); }),
+                 AWSConfigManagerError::Kind::conflicts);
     }
 };
 
-QTEST_GUILESS_MAIN(TestAWSConfigPlanning)
-#include "tst_awsconfig_planning.moc"
+QTEST_GUILESS_MAIN(TestAWSConfigProfiles)
+#include "tst_awsconfig_profiles.moc"
