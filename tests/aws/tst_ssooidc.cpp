@@ -123,8 +123,8 @@ private Q_SLOTS:
         row("slow down", qint64(86400), qint64(5),
             QList<QByteArray>{slow, R"(400:{"error":"SlowDownException"})", slow, ok},
             QList<qint64>{5, 10, 15, 20}, "");
-        row("slow down up to the cap", qint64(86400), qint64(298),
-            QList<QByteArray>{slow, slow, ok}, QList<qint64>{298, 300, 300}, "");
+        row("longest interval, slowed down no further", qint64(86400), qint64(300),
+            QList<QByteArray>{slow, slow, ok}, QList<qint64>{300, 300, 300}, "");
         row("shortest interval and token lifetime", qint64(86400), qint64(1),
             QList<QByteArray>{R"(200:{"accessToken":"at","expiresIn":1})"}, QList<qint64>{1}, "");
         // Bounds out of range are refused before sleeping or sending anything.
