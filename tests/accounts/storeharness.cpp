@@ -20,11 +20,6 @@ StoreHarness::StoreHarness()
     settings->setString(key(settingskey::ssoRegion), QLatin1String(harnessRegion));
 }
 
-StoreHarness::~StoreHarness()
-{
-    store.reset();
-}
-
 TokenRefreshScheduler StoreHarness::scheduler() const
 {
     auto sleepClock = schedulerClock ? schedulerClock : clock;
@@ -52,28 +47,16 @@ AccountStore &StoreHarness::makeStore(std::optional<QString> organizationFile)
 
 SSOToken StoreHarness::tokenExpiringIn(double seconds, bool withRefreshToken) const
 {
-    SSOToken token;
-    token.accessToken = QStringLiteral("held-access");
-    if (withRefreshToken) {
-        token.refreshToken = QStringLiteral("held-refresh");
-    }
-    token.expiresAt = clock->currentDateTime().addMSecs(qint64(seconds * 1000));
-    token.region = QLatin1String(harnessRegion);
-    token.startUrl = QLatin1String(harnessStartURL);
-    return token;
+    return SSOToken{QStringLiteral("held-access"),
+                    withRefreshToken ? std::optional(QStringLiteral("held-refresh")) : std::nullopt,
+                    clock->currentDateTime().addMSecs(qint64(seconds * 1000)),
+                    QLatin1String(harnessRegion), QLatin1String(harnessStartURL)};
 }
 
-ClientRegistration StoreHarness::registration(const QString &region, double expiresInSeconds) const
+ClientRegistration StoreHarness::registration(const QString &region) const
 {
     return ClientRegistration{QStringLiteral("held-client"), QStringLiteral("held-secret"),
-                              clock->currentDateTime().addMSecs(qint64(expiresInSeconds * 1000)),
-                              region};
-}
-
-void StoreHarness::storeToken(const SSOToken &token)
-{
-    test::waitFor(
-        Keychain(keychainStore.operations()).save(token, QLatin1String(keychainTokenAccount)));
+                              clock->currentDateTime().addDays(1), region};
 }
 
 void StoreHarness::storeRegistration(const ClientRegistration &registration)
@@ -85,7 +68,9 @@ void StoreHarness::storeRegistration(const ClientRegistration &registration)
 void StoreHarness::storeSignIn(double tokenExpiresIn, bool withRefreshToken)
 {
     storeRegistration(registration());
-    storeToken(tokenExpiringIn(tokenExpiresIn, withRefreshToken));
+    test::waitFor(Keychain(keychainStore.operations())
+                      .save(tokenExpiringIn(tokenExpiresIn, withRefreshToken),
+                            QLatin1String(keychainTokenAccount)));
 }
 
 std::optional<SSOToken> StoreHarness::storedToken() const
@@ -99,5 +84,4 @@ std::optional<ClientRegistration> StoreHarness::storedRegistration() const
     return test::waitFor(Keychain(keychainStore.operations())
                              .load<ClientRegistration>(QLatin1String(keychainClientAccount)));
 }
-
 } // namespace tessera::test

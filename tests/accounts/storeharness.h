@@ -20,7 +20,6 @@ inline constexpr auto harnessRegion = "us-east-1";
 struct StoreHarness
 {
     StoreHarness();
-    ~StoreHarness();
 
     // Builds the store the way the application does, from what the fakes now hold.
     AccountStore &makeStore(std::optional<QString> organizationFile = std::nullopt);
@@ -28,12 +27,11 @@ struct StoreHarness
     TokenRefreshScheduler scheduler() const;
 
     SSOToken tokenExpiringIn(double seconds, bool withRefreshToken = true) const;
-    ClientRegistration registration(const QString &region = QLatin1String(harnessRegion),
-                                    double expiresInSeconds = 86400) const;
+    // Valid for a day.
+    ClientRegistration registration(const QString &region = QLatin1String(harnessRegion)) const;
     // Puts a record into the secure store as a previous run would have left it.
-    void storeToken(const SSOToken &token);
     void storeRegistration(const ClientRegistration &registration);
-    // A valid registration and a token with a refresh token, as a finished sign-in leaves.
+    // A valid registration and a token expiring in `tokenExpiresIn`, as a sign-in leaves.
     void storeSignIn(double tokenExpiresIn, bool withRefreshToken = true);
     std::optional<SSOToken> storedToken() const;
     std::optional<ClientRegistration> storedRegistration() const;

@@ -20,8 +20,6 @@ using namespace tessera::standin;
 using namespace std::chrono_literals;
 
 namespace {
-const QString region = QStringLiteral("us-east-1");
-
 // What a user does in the browser: load the verification page and press Approve.
 QCoro::Task<void> approveInBrowser(std::shared_ptr<HttpTransport> transport, QUrl page,
                                    std::shared_ptr<bool> approved)
@@ -85,28 +83,32 @@ private Q_SLOTS:
         auto settings = std::make_shared<InMemorySettingsStore>();
         registerTesseraDefaults(*settings);
         settings->setString(key(settingskey::startUrl), m_standIn->startUrl().toString());
-        settings->setString(key(settingskey::ssoRegion), region);
+        settings->setString(key(settingskey::ssoRegion), QStringLiteral("us-east-1"));
         settings->setString(key(settingskey::awsConfigManagementMode), QStringLiteral("native"));
         settings->setBool(key(settingskey::awsProfileAutoSync), true);
         InMemoryKeychainStore secrets;
         auto refreshClock = std::make_shared<ManualClock>();
         const std::shared_ptr<HttpTransport> transport = defaultHttpTransport();
         auto approved = std::make_shared<bool>(false);
-        OpenURLFunction browser = [&](const QUrl &url) {
+        AccountStore::Options options;
+        options.loadPersistedState = true;
+        options.keychain = Keychain(secrets.operations());
+        options.settings = settings;
+        options.openURL = [transport, approved](const QUrl &url) {
             startTask<void>([transport, url, approved](CancellationToken) {
                 return approveInBrowser(transport, url, approved);
             });
             return true;
         };
-        AccountStore::Options options;
-        options.loadPersistedState = true;
-        options.keychain = Keychain(secrets.operations());
-        options.settings = settings;
-        options.openURL = browser;
         options.transport = transport;
         options.refreshScheduler = TokenRefreshScheduler::fromClock(refreshClock);
         AccountStore store(std::move(options));
         CLISignInSharing sharing(&store, settings);
+        const auto lastCredentialsBearer = [&] {
+            return m_standIn->requests(StandInOperation::getRoleCredentials)
+                .last()
+                .header("x-amz-sso_bearer_token");
+        };
 
         store.signIn();
         QVERIFY(test::processEventsUntil([&] { return store.lastSync().has_value(); }, 60000));
@@ -119,18 +121,11 @@ private Q_SLOTS:
         QCOMPARE(store.accounts().size(), 9);
 
         // The sync wrote native profiles; botocore signs in with Tessera's token alone.
-        const QStringList signedInCredentials = botocoreCredentials();
-        QVERIFY2(
-            signedInCredentials.size() == 2,
-            qPrintable(
-                signedInCredentials.mid(signedInCredentials.size() - 3).join(QLatin1Char('\n'))));
-        QVERIFY2(signedInCredentials[0].startsWith(QStringLiteral("ASIASTANDIN")),
-                 qPrintable(signedInCredentials.join(QLatin1Char(' '))));
-        QVERIFY(signedInCredentials[1].startsWith(QStringLiteral("standin:")));
-        QCOMPARE(m_standIn->requests(StandInOperation::getRoleCredentials)
-                     .last()
-                     .header("x-amz-sso_bearer_token"),
-                 store.tokenKeeper().token()->accessToken.toUtf8());
+        const QStringList credentials = botocoreCredentials();
+        QVERIFY2(credentials.size() == 2 && credentials[0].startsWith(u"ASIASTANDIN") &&
+                     credentials[1].startsWith(u"standin:"),
+                 qPrintable(credentials.join(QLatin1Char('\n'))));
+        QCOMPARE(lastCredentialsBearer(), store.tokenKeeper().token()->accessToken.toUtf8());
 
         // A one-minute token is refreshed 15 seconds after it arrived.
         refreshClock->advance(15s);
@@ -156,10 +151,7 @@ private Q_SLOTS:
 
         // The CLI's entry followed the refresh, and goes with the sign-out.
         QVERIFY(botocoreCredentials().size() == 2);
-        QCOMPARE(m_standIn->requests(StandInOperation::getRoleCredentials)
-                     .last()
-                     .header("x-amz-sso_bearer_token"),
-                 refreshed->accessToken.toUtf8());
+        QCOMPARE(lastCredentialsBearer(), refreshed->accessToken.toUtf8());
         QVERIFY(sharing.failureMessage().isEmpty());
         store.signOut();
         QVERIFY(QDir(CLITokenCache::defaultDirectory()).entryList(QDir::Files).isEmpty());

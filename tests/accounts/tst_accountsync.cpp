@@ -1,4 +1,5 @@
 #include "accounts/accountsync.h"
+#include "aws/clienttestsupport.h"
 #include "storage/supportfiles.h"
 #include "storeharness.h"
 #include "support/testsupport.h"
@@ -11,13 +12,15 @@ using namespace tessera::test;
 using namespace std::chrono_literals;
 
 namespace {
-// A session that always has `accessToken` to give, of generation `generation`.
+// A session that always has the same access token to give, of generation `generation`.
 struct FakeCredentials final : SyncCredentials
 {
-    std::optional<QString> accessToken = QStringLiteral("held-access");
     int generation = 1;
 
-    QCoro::Task<std::optional<QString>> validAccessToken() override { co_return accessToken; }
+    QCoro::Task<std::optional<QString>> validAccessToken() override
+    {
+        co_return QStringLiteral("held-access");
+    }
     int tokenGeneration() const override { return generation; }
     QString tokenRegion() const override { return QLatin1String(harnessRegion); }
     bool isSignedIn() const override { return true; }
@@ -28,18 +31,7 @@ struct SyncHarness : StoreHarness
     FakeCredentials credentials;
     std::unique_ptr<AccountSync> sync = std::make_unique<AccountSync>(
         AccountSync::Options{&credentials, service, clock, settings, profileSettings});
-
-    ~SyncHarness() { sync.reset(); }
 };
-
-QStringList names(const QList<AWSAccount> &accounts)
-{
-    QStringList list;
-    for (const AWSAccount &account : accounts) {
-        list << account.accountName;
-    }
-    return list;
-}
 } // namespace
 
 class TestAccountSync : public QObject
@@ -52,18 +44,11 @@ private Q_SLOTS:
     void rolesAreListedSixAtATimeAndResultsSorted()
     {
         SyncHarness h;
-        for (int i = 0; i < 16; ++i) {
-            const QString name = (i % 2 ? QStringLiteral("acct-%1") : QStringLiteral("Acct-%1"))
-                                     .arg(QChar(u'a' + i));
-            h.service->accounts << AccountEntry{QString::number(100 + i), name};
+        const QStringList listedNames = words("delta Same Beta same alpha Gamma zeta eta");
+        for (qsizetype i = 0; i < listedNames.size(); ++i) {
+            h.service->accounts << AccountEntry{QString::number(100 + i), listedNames[i]};
         }
-        h.service->accounts << AccountEntry{QStringLiteral("900"), QStringLiteral("zeta")}
-                            << AccountEntry{QStringLiteral("901"), QStringLiteral("Same")}
-                            << AccountEntry{QStringLiteral("902"), QStringLiteral("same")}
-                            << AccountEntry{QStringLiteral("903"), QStringLiteral("Beta")};
-        h.service->roles[QStringLiteral("100")] = {
-            QStringLiteral("admin"), QStringLiteral("Zeta"), QStringLiteral("ReadOnly"),
-            QStringLiteral("\u00c9tude"), QStringLiteral("Admin")};
+        h.service->roles[QStringLiteral("100")] = words("admin Zeta ReadOnly \u00c9tude Admin");
         h.service->portalLatency = 1s;
         auto sync = startTask<void>([&](CancellationToken) { return h.sync->run(); });
         h.clock->advance(1s);
@@ -72,23 +57,13 @@ private Q_SLOTS:
             h.clock->advance(250ms);
         }
         QCOMPARE(h.service->highestRolesInFlight, 6);
-        const QStringList listed = names(h.sync->accounts());
-        QCOMPARE(listed.size(), 20);
-        QCOMPARE(listed.mid(0, 4),
-                 (QStringList{QStringLiteral("Acct-a"), QStringLiteral("acct-b"),
-                              QStringLiteral("Acct-c"), QStringLiteral("acct-d")}));
-        QCOMPARE(listed.mid(16), (QStringList{QStringLiteral("Beta"), QStringLiteral("Same"),
-                                              QStringLiteral("same"), QStringLiteral("zeta")}));
-        QCOMPARE(h.sync->accounts().first().roles,
-                 (QStringList{QStringLiteral("Admin"), QStringLiteral("ReadOnly"),
-                              QStringLiteral("Zeta"), QStringLiteral("admin"),
-                              QStringLiteral("\u00c9tude")}));
+        QCOMPARE(listed(h.sync->accounts(), &AWSAccount::accountName),
+                 words("alpha Beta delta eta Gamma Same same zeta"));
+        QCOMPARE(h.sync->accounts()[2].roles, words("Admin ReadOnly Zeta admin \u00c9tude"));
         QCOMPARE(h.sync->lastSync(), h.clock->currentDateTime());
 
-        const auto cache = loadAccountCache();
-        QVERIFY(cache);
-        QCOMPARE(cache->accounts, h.sync->accounts());
-        QCOMPARE(cache->lastSync, *h.sync->lastSync());
+        QCOMPARE(loadAccountCache(),
+                 std::optional(AccountCache{h.sync->accounts(), *h.sync->lastSync()}));
     }
 
     // A rejection of the token held now is handed to the session; one of a token replaced
@@ -100,11 +75,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("tokenReplaced");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("rejections");
-        QTest::newRow("401") << 401 << false << QString() << 1;
-        QTest::newRow("403") << 403 << false << QString() << 1;
-        QTest::newRow("401 of a replaced token") << 401 << true << QString() << 0;
-        QTest::newRow("404") << 404 << false
-                             << QStringLiteral("AWS access portal returned HTTP 404.") << 0;
+        row("401", 401, false, "", 1);
+        row("401 of a replaced token", 401, true, "", 0);
+        row("404", 404, false, "AWS access portal returned HTTP 404.", 0);
     }
 
     void failedRunKeepsThePreviousResult()
@@ -136,10 +109,7 @@ private Q_SLOTS:
         }
 
         QCOMPARE(rejected.size(), rejections);
-        QCOMPARE(failed.isEmpty(), message.isEmpty());
-        if (!message.isEmpty()) {
-            QCOMPARE(failed.first().first().toString(), message);
-        }
+        QCOMPARE(failed.isEmpty() ? QString() : failed.first().first().toString(), message);
         QCOMPARE(h.sync->accounts(), before);
         QCOMPARE(h.sync->lastSync(), syncedAt);
         QCOMPARE(loadAccountCache(), cachedBefore);

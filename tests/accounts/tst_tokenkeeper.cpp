@@ -1,4 +1,5 @@
 #include "accounts/tokenkeeper.h"
+#include "aws/clienttestsupport.h"
 #include "storeharness.h"
 #include "support/testsupport.h"
 
@@ -23,18 +24,7 @@ struct KeeperHarness : StoreHarness
         keeper->apply(token);
         return *keeper;
     }
-
-    ~KeeperHarness() { keeper.reset(); }
 };
-
-QList<qint64> secondsSlept(const ManualClock &clock)
-{
-    QList<qint64> seconds;
-    for (const auto sleep : clock.requestedSleeps()) {
-        seconds << std::chrono::duration_cast<std::chrono::seconds>(sleep).count();
-    }
-    return seconds;
-}
 } // namespace
 
 class TestTokenKeeper : public QObject
@@ -49,10 +39,9 @@ private Q_SLOTS:
         QTest::addColumn<QList<qint64>>("sleeps");
         QTest::addColumn<int>("refreshes");
         QTest::addColumn<qint64>("expiredAfter");
-        QTest::newRow("one hour") << 3600.0 << QList<qint64>{3300, 120, 120, 60} << 3
-                                  << qint64(3600);
-        QTest::newRow("too close to retry") << 20.0 << QList<qint64>{15, 5} << 1 << qint64(20);
-        QTest::newRow("already expired") << -1.0 << QList<qint64>{15} << 1 << qint64(15);
+        row("one hour", 3600.0, QList<qint64>{3300, 120, 120, 60}, 3, qint64(3600));
+        row("too close to retry", 20.0, QList<qint64>{15, 5}, 1, qint64(20));
+        row("already expired", -1.0, QList<qint64>{15}, 1, qint64(15));
     }
 
     void failedRefreshesAreRetriedThenTheTokenExpires()
@@ -73,7 +62,7 @@ private Q_SLOTS:
         }
         QCOMPARE(expired.size(), 1);
         QCOMPARE(start.secsTo(h.clock->currentDateTime()), expiredAfter);
-        QCOMPARE(secondsSlept(*h.clock), sleeps);
+        QCOMPARE(slept(*h.clock), sleeps);
         QCOMPARE(h.service->refreshes, refreshes);
     }
 

@@ -35,6 +35,26 @@ template<typename T> bool runToEnd(ManualClock &clock, const TaskHandle<T> &hand
     return handle.isFinished();
 }
 
+// The sleeps requested of `clock` so far, in whole `Unit`s.
+template<typename Unit = std::chrono::seconds> QList<qint64> slept(const ManualClock &clock)
+{
+    QList<qint64> out;
+    for (const auto sleep : clock.requestedSleeps()) {
+        out << std::chrono::duration_cast<Unit>(sleep).count();
+    }
+    return out;
+}
+
+// One text field of each item, e.g. listed(accounts, &AWSAccount::accountName).
+template<typename T> QStringList listed(const QList<T> &items, QString T::*field)
+{
+    QStringList out;
+    for (const T &item : items) {
+        out << item.*field;
+    }
+    return out;
+}
+
 // "a b c" as {"a", "b", "c"}.
 inline QStringList words(const char *text)
 {

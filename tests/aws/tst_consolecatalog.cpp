@@ -5,23 +5,11 @@
 #include <QTest>
 
 using namespace tessera;
+using test::listed;
 using test::row;
 using test::words;
 
 namespace {
-template<typename T> QStringList listed(const QList<T> &items, QString T::*field)
-{
-    QStringList result;
-    for (const T &item : items) {
-        result.append(item.*field);
-    }
-    return result;
-}
-
-QStringList ids(const QList<ConsoleRegion> &regions)
-{
-    return listed(regions, &ConsoleRegion::id);
-}
 
 std::optional<QString> optional(const QString &text)
 {
@@ -87,14 +75,12 @@ private Q_SLOTS:
         QCOMPARE(percentEncodeConsoleLinkValue(value), expected);
     }
 
+    // The link itself is checked where the store opens it.
     void consoleLinkNeedsAnHttpsStartURL()
     {
         const QUrl destination(QStringLiteral("https://console.aws.amazon.com/"));
-        const auto link = consoleDeepLink(QStringLiteral("https://x.awsapps.com/start"),
-                                          QStringLiteral("1 2"), QStringLiteral("R"), destination);
-        QCOMPARE(link->toString(QUrl::FullyEncoded),
-                 QStringLiteral("https://x.awsapps.com/start/#/console?account_id=1%202&role_name=R"
-                                "&destination=https%3A%2F%2Fconsole.aws.amazon.com%2F"));
+        QVERIFY(consoleDeepLink(QStringLiteral("https://x.awsapps.com/start"), QStringLiteral("1"),
+                                QStringLiteral("R"), destination));
         QVERIFY(!consoleDeepLink(QStringLiteral("HTTPS://x.awsapps.com/start"), QStringLiteral("1"),
                                  QStringLiteral("R"), destination));
     }
@@ -138,8 +124,9 @@ private Q_SLOTS:
         QFETCH(QString, third);
         QFETCH(QString, disabled);
         QFETCH(QString, expected);
-        const QStringList off = disabled == QLatin1String("all") ? ids(consoleRegionCatalog())
-                                                                 : words(qPrintable(disabled));
+        const QStringList off = disabled == QLatin1String("all")
+                                    ? listed(consoleRegionCatalog(), &ConsoleRegion::id)
+                                    : words(qPrintable(disabled));
         QCOMPARE(resolveConsoleRegion(optional(first), optional(second), optional(third),
                                       QSet<QString>(off.cbegin(), off.cend())),
                  expected);
@@ -152,14 +139,16 @@ private Q_SLOTS:
         row("words match id and name", "asia\u3000tok", words("ap-northeast-1"));
         row("case-insensitive", "US", words("us-east-1 us-east-2 us-west-1 us-west-2"));
         row("all words must occur", "europe tokyo", QStringList());
-        row("blank keeps every region", " \t\n ", ids(consoleRegionCatalog()));
+        row("blank keeps every region", " \t\n ",
+            listed(consoleRegionCatalog(), &ConsoleRegion::id));
     }
 
     void filterRegions()
     {
         QFETCH(QString, query);
         QFETCH(QStringList, expected);
-        QCOMPARE(ids(filterConsoleRegions(query, consoleRegionCatalog())), expected);
+        QCOMPARE(listed(filterConsoleRegions(query, consoleRegionCatalog()), &ConsoleRegion::id),
+                 expected);
     }
 };
 

@@ -21,25 +21,6 @@ QByteArray accountsPage(int count, const char *nextToken = nullptr, int first = 
     return R"({"accountList":[)" + entries.join(',') + ']' +
            (nextToken ? QByteArray(R"(,"nextToken":")") + nextToken + "\"}" : QByteArray("}"));
 }
-
-QStringList ids(const QList<AccountEntry> &accounts)
-{
-    QStringList out;
-    for (const auto &account : accounts) {
-        out << account.accountId;
-    }
-    return out;
-}
-
-std::vector<qint64> sleptMs(const ManualClock &clock)
-{
-    std::vector<qint64> out;
-    for (auto sleep : clock.requestedSleeps()) {
-        out.push_back(sleep.count());
-    }
-    return out;
-}
-
 } // namespace
 
 class TestPortalClient : public QObject
@@ -83,7 +64,7 @@ private Q_SLOTS:
         enqueue(200, accountsPage(1));
         const auto accounts = test::waitFor(client().listAccounts());
         // Neither sorted nor de-duplicated.
-        QCOMPARE(ids(accounts), test::words("3 4 2 1"));
+        QCOMPARE(test::listed(accounts, &AccountEntry::accountId), test::words("3 4 2 1"));
         enqueue(200, R"({"roleList":[{"roleName":"Zeta","accountId":"1"},{"roleName":"Admin"}]})");
         const auto roles = test::waitFor(client().listRoles(QStringLiteral("123456789012")));
         QCOMPARE(roles, test::words("Zeta Admin"));
@@ -194,31 +175,28 @@ private Q_SLOTS:
     {
         QTest::addColumn<double>("random");
         QTest::addColumn<QByteArray>("retryAfter");
-        QTest::addColumn<std::vector<qint64>>("sleeps");
-        row("lowest", 0.0, QByteArray(), std::vector<qint64>{0, 0, 0, 0});
-        row("half", 0.5, QByteArray(), std::vector<qint64>{500, 1000, 2000, 4000});
-        row("retry-after seconds", 0.5, QByteArray("7"),
-            std::vector<qint64>{7000, 7000, 7000, 7000});
-        row("retry-after shorter", 0.5, QByteArray("0"),
-            std::vector<qint64>{500, 1000, 2000, 4000});
+        QTest::addColumn<QList<qint64>>("sleeps");
+        row("half", 0.5, QByteArray(), QList<qint64>{500, 1000, 2000, 4000});
+        row("retry-after seconds", 0.5, QByteArray("7"), QList<qint64>{7000, 7000, 7000, 7000});
+        row("retry-after shorter", 0.5, QByteArray("0"), QList<qint64>{500, 1000, 2000, 4000});
         row("retry-after date", 0.0, QByteArray("Thu, 01 Jan 2026 12:00:03 GMT"),
-            std::vector<qint64>{3000, 0, 0, 0});
-        row("retry-after unreadable", 0.0, QByteArray("soon"), std::vector<qint64>{0, 0, 0, 0});
-        row("retry-after of an hour", 0.5, QByteArray("3600"), std::vector<qint64>{});
+            QList<qint64>{3000, 0, 0, 0});
+        row("retry-after unreadable", 0.0, QByteArray("soon"), QList<qint64>{0, 0, 0, 0});
+        row("retry-after of an hour", 0.5, QByteArray("3600"), QList<qint64>{});
     }
 
     void backoffs()
     {
         QFETCH(double, random);
         QFETCH(QByteArray, retryAfter);
-        QFETCH(std::vector<qint64>, sleeps);
+        QFETCH(QList<qint64>, sleeps);
         transport->setHandler([&](const HttpRequest &) {
             return InMemoryHttpTransport::response(503, {}, {{"Retry-After", retryAfter}});
         });
         auto run = startListing(client(1000, [random] { return random; }));
         QVERIFY(test::runToEnd(*clock, run));
         QVERIFY(failureAs<PortalError>(run));
-        QCOMPARE(sleptMs(*clock), sleeps);
+        QCOMPARE(test::slept<std::chrono::milliseconds>(*clock), sleeps);
         QCOMPARE(transport->requestCount(), int(sleeps.size()) + 1);
     }
 

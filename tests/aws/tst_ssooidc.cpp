@@ -27,15 +27,6 @@ DeviceAuthResponse authorization(qint64 expiresIn, std::optional<qint64> interva
     return DeviceAuthResponse{QStringLiteral("dc"), QStringLiteral("ABCD-EFGH"),
                               QStringLiteral("https://device.example/"), expiresIn, interval};
 }
-
-QList<qint64> sleptSeconds(const ManualClock &clock)
-{
-    QList<qint64> seconds;
-    for (auto sleep : clock.requestedSleeps()) {
-        seconds << std::chrono::duration_cast<std::chrono::seconds>(sleep).count();
-    }
-    return seconds;
-}
 } // namespace
 
 class TestSSOOIDC : public QObject
@@ -69,14 +60,13 @@ private Q_SLOTS:
 
     void requestsAreJsonPostsWithKeysInOrder()
     {
-        transport->enqueue(InMemoryHttpTransport::response(
-            200, R"({"clientId":"cid","clientSecret":"cs","clientSecretExpiresAt":1767225600.5})"));
-        transport->enqueue(InMemoryHttpTransport::response(
-            200, R"({"deviceCode":"dc","userCode":"UC","extra":true,)"
-                 R"("verificationUriComplete":"v","expiresIn":600})"));
-        transport->enqueue(
-            InMemoryHttpTransport::response(200, R"({"accessToken":"at","expiresIn":28800})"));
-        transport->enqueue(InMemoryHttpTransport::response(200, granted));
+        for (const char *answer :
+             {R"({"clientId":"cid","clientSecret":"cs","clientSecretExpiresAt":1767225600.5})",
+              R"({"deviceCode":"dc","userCode":"UC","extra":true,)"
+              R"("verificationUriComplete":"v","expiresIn":600})",
+              R"({"accessToken":"at","expiresIn":28800})", granted}) {
+            transport->enqueue(InMemoryHttpTransport::response(200, answer));
+        }
         const auto oidc = client();
         QCOMPARE(test::waitFor(oidc.registerClient()).clientSecretExpiresAt, 1767225600.5);
         const auto device = test::waitFor(oidc.startDeviceAuthorization(
@@ -115,46 +105,9 @@ private Q_SLOTS:
         QCOMPARE(transport->requestCount(), 0);
     }
 
-    void lifetimesAndIntervalsAreBounded_data()
-    {
-        QTest::addColumn<qint64>("expiresIn");
-        QTest::addColumn<qint64>("interval");
-        QTest::addColumn<bool>("valid");
-        row("longest", qint64(86400), qint64(300), true);
-        row("shortest", qint64(1), qint64(1), true);
-        row("interval zero", qint64(600), qint64(0), false);
-        row("interval 301", qint64(600), qint64(301), false);
-        row("lifetime zero", qint64(0), qint64(5), false);
-        row("lifetime 86401", qint64(86401), qint64(5), false);
-    }
-
-    // The device authorization and the token are held to the same lifetime bounds.
-    void lifetimesAndIntervalsAreBounded()
-    {
-        QFETCH(qint64, expiresIn);
-        QFETCH(qint64, interval);
-        QFETCH(bool, valid);
-        const auto auth = authorization(expiresIn, interval);
-        const TokenResponse token{QStringLiteral("at"), expiresIn, std::nullopt};
-        if (valid) {
-            QCOMPARE(SSOOIDC::validatedPollingInterval(auth), interval);
-            QCOMPARE(SSOOIDC::validatedToken(token).expiresIn, expiresIn);
-            return;
-        }
-        // Polling refuses it before sleeping or sending anything.
-        const auto error = failureAs<OIDCError>(startPolling(auth));
-        QVERIFY(error);
-        QCOMPARE(error->description(),
-                 QStringLiteral("AWS returned an invalid sign-in duration. Try signing in again."));
-        QVERIFY(clock->requestedSleeps().empty());
-        QCOMPARE(transport->requestCount(), 0);
-        if (interval == 5) {
-            QVERIFY_THROWS_EXCEPTION(OIDCError, SSOOIDC::validatedToken(token));
-        }
-    }
-
     void pollingOutcomes_data()
     {
+        QTest::addColumn<qint64>("lifetime");           // of the device authorization
         QTest::addColumn<qint64>("interval");           // -1: none given, so five seconds
         QTest::addColumn<QList<QByteArray>>("answers"); // status:body, 000:a failed connection
         QTest::addColumn<QList<qint64>>("sleeps");
@@ -162,18 +115,30 @@ private Q_SLOTS:
         const QByteArray wait = QByteArray("400:") + pending;
         const QByteArray slow = R"(400:{"error":"slow_down"})";
         const QByteArray ok = QByteArray("200:") + granted;
-        row("pending until granted", qint64(-1),
+        const char *invalidDuration =
+            "AWS returned an invalid sign-in duration. Try signing in again.";
+        row("pending until granted", qint64(86400), qint64(-1),
             QList<QByteArray>{wait, R"(400:{"error":"AuthorizationPendingException"})", ok},
             QList<qint64>{5, 5, 5}, "");
-        row("slow down", qint64(5),
+        row("slow down", qint64(86400), qint64(5),
             QList<QByteArray>{slow, R"(400:{"error":"SlowDownException"})", slow, ok},
             QList<qint64>{5, 10, 15, 20}, "");
-        row("slow down up to the cap", qint64(298), QList<QByteArray>{slow, slow, ok},
-            QList<qint64>{298, 300, 300}, "");
+        row("longest interval, slowed down no further", qint64(86400), qint64(300),
+            QList<QByteArray>{slow, slow, ok}, QList<qint64>{300, 300, 300}, "");
+        row("shortest interval and token lifetime", qint64(86400), qint64(1),
+            QList<QByteArray>{R"(200:{"accessToken":"at","expiresIn":1})"}, QList<qint64>{1}, "");
+        // Bounds out of range are refused before sleeping or sending anything.
+        for (const auto &[lifetime, interval] :
+             {std::pair<qint64, qint64>{600, 0}, {600, 301}, {0, 5}, {86401, 5}}) {
+            QTest::addRow("lifetime %lld, interval %lld", lifetime, interval)
+                << lifetime << interval << QList<QByteArray>{ok} << QList<qint64>{}
+                << QString::fromLatin1(invalidDuration);
+        }
         // Anything else ends the polling. Of the service's error answers the user sees the
         // description, else the message, else the code, else the status.
         const auto failing = [ok](const char *name, const char *answer, const char *failure) {
-            row(name, qint64(5), QList<QByteArray>{answer, ok}, QList<qint64>{5}, failure);
+            row(name, qint64(86400), qint64(5), QList<QByteArray>{answer, ok}, QList<qint64>{5},
+                failure);
         };
         failing("description", R"(400:{"error":"e","error_description":"Gone","message":"m"})",
                 "Gone");
@@ -185,7 +150,9 @@ private Q_SLOTS:
         failing("mistyped error", R"(400:{"error":7})", "http_400");
         failing("not json", "502:<html>Bad Gateway</html>", "http_502");
         failing("token without lifetime", R"(200:{"accessToken":"at","expiresIn":0})",
-                "AWS returned an invalid sign-in duration. Try signing in again.");
+                invalidDuration);
+        failing("token over a day", R"(200:{"accessToken":"at","expiresIn":86401})",
+                invalidDuration);
         failing("fractional lifetime", R"(200:{"accessToken":"at","expiresIn":3600.5})",
                 "The data couldn’t be read because it isn’t in the correct format. "
                 "(Expected an integer for key “expiresIn”.)");
@@ -194,6 +161,7 @@ private Q_SLOTS:
 
     void pollingOutcomes()
     {
+        QFETCH(qint64, lifetime);
         QFETCH(qint64, interval);
         QFETCH(QList<QByteArray>, answers);
         QFETCH(QList<qint64>, sleeps);
@@ -208,12 +176,13 @@ private Q_SLOTS:
             }
         }
         auto run = startPolling(
-            authorization(86400, interval < 0 ? std::nullopt : std::optional(interval)));
-        // The first request waits for the first interval.
-        clock->advance(std::chrono::seconds(sleeps.first()) - 1ms);
-        QCOMPARE(transport->requestCount(), 0);
+            authorization(lifetime, interval < 0 ? std::nullopt : std::optional(interval)));
+        if (!sleeps.isEmpty()) { // the first request waits for the first interval
+            clock->advance(std::chrono::seconds(sleeps.first()) - 1ms);
+            QCOMPARE(transport->requestCount(), 0);
+        }
         QVERIFY(test::runToEnd(*clock, run));
-        QCOMPARE(sleptSeconds(*clock), sleeps);
+        QCOMPARE(test::slept(*clock), sleeps);
         QCOMPARE(transport->requestCount(), sleeps.size());
         const auto error = failureAs<Error>(run);
         QCOMPARE(error ? error->description() : QString(), failure);
@@ -242,7 +211,7 @@ private Q_SLOTS:
         QCOMPARE(error->code(), QStringLiteral("expired_token"));
         QCOMPARE(error->description(), QStringLiteral("Sign-in timed out — try again."));
         QCOMPARE(transport->requestCount(), 2);
-        QList<qint64> pollingSleeps = sleptSeconds(*clock);
+        QList<qint64> pollingSleeps = test::slept(*clock);
         pollingSleeps.removeAll(latencySeconds); // the transport's own waits
         QCOMPARE(pollingSleeps, sleeps);
     }

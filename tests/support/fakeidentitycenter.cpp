@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QUrlQuery>
 
 namespace tessera::test {
@@ -14,10 +15,6 @@ HttpResponse json(int status, const QJsonObject &object)
                         QJsonDocument(object).toJson(QJsonDocument::Compact)};
 }
 
-HttpResponse oidcError(int status, const QString &code)
-{
-    return json(status, QJsonObject{{QStringLiteral("error"), code}});
-}
 } // namespace
 
 FakeIdentityCenter::FakeIdentityCenter(std::shared_ptr<ManualClock> clock)
@@ -50,11 +47,7 @@ QCoro::Task<HttpResponse> FakeIdentityCenter::send(HttpRequest request, Cancella
             QUrlQuery(request.url).queryItemValue(QStringLiteral("account_id"));
         ++rolesInFlight;
         highestRolesInFlight = std::max(highestRolesInFlight, rolesInFlight);
-        struct InFlight
-        {
-            int &count;
-            ~InFlight() { --count; }
-        } inFlight{rolesInFlight};
+        const auto landed = qScopeGuard([this] { --rolesInFlight; });
         if (portalLatency.count() > 0) {
             co_await m_clock->sleep(portalLatency, token);
         }
@@ -75,23 +68,11 @@ QCoro::Task<HttpResponse> FakeIdentityCenter::send(HttpRequest request, Cancella
         const CancellationToken wait = refreshHonoursCancellation ? token : CancellationToken{};
         co_await m_clock->sleep(refreshLatency, wait);
     }
-    co_return answerOIDC(path, body);
+    co_return answerOIDC(path, isRefresh);
 }
 
-HttpResponse FakeIdentityCenter::answerOIDC(const QString &path, const QJsonObject &body)
+HttpResponse FakeIdentityCenter::answerOIDC(const QString &path, bool isRefresh)
 {
-    const auto issueToken = [this] {
-        const QString access = QStringLiteral("access-%1").arg(issuedAccessTokens.size() + 1);
-        issuedAccessTokens << access;
-        QJsonObject answer{{QStringLiteral("accessToken"), access},
-                           {QStringLiteral("expiresIn"), accessTokenLifetime}};
-        if (issueRefreshToken) {
-            answer.insert(QStringLiteral("refreshToken"),
-                          QStringLiteral("refresh-%1").arg(issuedAccessTokens.size()));
-        }
-        return json(200, answer);
-    };
-
     if (path.endsWith(QLatin1String("/client/register"))) {
         ++registrations;
         return json(200,
@@ -108,21 +89,26 @@ HttpResponse FakeIdentityCenter::answerOIDC(const QString &path, const QJsonObje
                                      {QStringLiteral("expiresIn"), 600},
                                      {QStringLiteral("interval"), 5}});
     }
-    if (path.endsWith(QLatin1String("/token"))) {
-        if (body.value(QStringLiteral("grantType")) == QLatin1String("refresh_token")) {
-            ++refreshes;
-            if (refreshFailureStatus) {
-                return oidcError(*refreshFailureStatus, QStringLiteral("invalid_grant"));
-            }
-            return issueToken();
-        }
-        ++tokenPolls;
-        if (!approved) {
-            return oidcError(400, QStringLiteral("authorization_pending"));
-        }
-        return issueToken();
+    if (!path.endsWith(QLatin1String("/token"))) {
+        return HttpResponse{404, {}, {}};
     }
-    return HttpResponse{404, {}, {}};
+    ++(isRefresh ? refreshes : tokenPolls);
+    if (isRefresh && refreshFailureStatus) {
+        return json(*refreshFailureStatus,
+                    {{QStringLiteral("error"), QStringLiteral("invalid_grant")}});
+    }
+    if (!isRefresh && !approved) {
+        return json(400, {{QStringLiteral("error"), QStringLiteral("authorization_pending")}});
+    }
+    const QString access = QStringLiteral("access-%1").arg(issuedAccessTokens.size() + 1);
+    issuedAccessTokens << access;
+    QJsonObject answer{{QStringLiteral("accessToken"), access},
+                       {QStringLiteral("expiresIn"), accessTokenLifetime}};
+    if (issueRefreshToken) {
+        answer.insert(QStringLiteral("refreshToken"),
+                      QStringLiteral("refresh-%1").arg(issuedAccessTokens.size()));
+    }
+    return json(200, answer);
 }
 
 } // namespace tessera::test

@@ -53,10 +53,8 @@ public:
     int highestRolesInFlight = 0;
     QStringList bearerTokens;
 
-    int portalRequests() const { return accountListings + roleRequests; }
-
 private:
-    HttpResponse answerOIDC(const QString &path, const QJsonObject &body);
+    HttpResponse answerOIDC(const QString &path, bool isRefresh);
     std::shared_ptr<ManualClock> m_clock;
 };
 

@@ -10,8 +10,6 @@
 
 namespace tessera::test {
 
-// Runs the event loop until `task` finishes (or `timeoutMs` passes) and returns its
-// result, rethrowing its failure. Lets plain QtTest slots drive coroutines.
 // Processes events until `condition` holds or `timeoutMs` passes; returns the condition.
 bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 5000);
 
@@ -20,20 +18,14 @@ bool processEventsUntil(const std::function<bool()> &condition, int timeoutMs = 
 // EFBIG. Answers what `body` answered; false when the child ended any other way.
 bool runWithFileSizeLimit(off_t limit, const std::function<bool()> &body);
 
-class WaitTimedOut : public std::runtime_error
-{
-public:
-    WaitTimedOut()
-        : std::runtime_error("task did not finish in time")
-    {}
-};
-
+// Runs the event loop until `task` finishes (or `timeoutMs` passes) and returns its
+// result, rethrowing its failure. Lets plain QtTest slots drive coroutines.
 template<typename T> T waitFor(QCoro::Task<T> task, int timeoutMs = 10000)
 {
     auto handle = startTask<T>([&task](CancellationToken) { return std::move(task); });
     if (!processEventsUntil([&] { return handle.isFinished(); }, timeoutMs)) {
         handle.cancel();
-        throw WaitTimedOut();
+        throw std::runtime_error("task did not finish in time");
     }
     return handle.resultNow();
 }

@@ -26,11 +26,6 @@ ViewTestStore::ViewTestStore(std::optional<QString> organizationFile)
     store = std::make_unique<AccountStore>(std::move(options));
 }
 
-ViewTestStore::~ViewTestStore()
-{
-    store.reset();
-}
-
 void ViewTestStore::setAccounts(QList<AWSAccount> accounts)
 {
     service->accounts.clear();

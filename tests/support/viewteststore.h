@@ -23,11 +23,10 @@ struct ViewTestStore
     InMemoryKeychainStore keychain;
     QList<QUrl> openedURLs;
     bool openerSucceeds = true;
-    std::unique_ptr<AccountStore> store;
+    std::unique_ptr<AccountStore> store; // declared last, so destroyed first
 
     // With `organizationFile` the store loads that organization and nothing else.
     explicit ViewTestStore(std::optional<QString> organizationFile = std::nullopt);
-    ~ViewTestStore();
 
     // Shows `accounts` as an earlier run left them; the identity center lists the same.
     void setAccounts(QList<AWSAccount> accounts);

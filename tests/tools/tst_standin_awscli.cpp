@@ -2,6 +2,7 @@
 // shapes, pagination, each modeled error) as it reads the real service's, then what
 // Tessera learns from the stand-in holds against AWS too.
 
+#include "aws/clienttestsupport.h"
 #include "standin.h"
 #include "support/testsupport.h"
 
@@ -15,6 +16,7 @@
 #include <QtTest>
 
 using namespace tessera::standin;
+using tessera::test::row;
 
 namespace {
 struct CliResult
@@ -87,12 +89,10 @@ class TestStandInAwsCli : public QObject
             process.kill();
             process.waitForFinished();
         }
-        CliResult result;
-        result.exitCode =
-            finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.output = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-        result.errorText = QString::fromUtf8(process.readAllStandardError());
-        return result;
+        return CliResult{
+            finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QJsonDocument::fromJson(process.readAllStandardOutput()).object(),
+            QString::fromUtf8(process.readAllStandardError())};
     }
 
 private Q_SLOTS:
@@ -145,20 +145,13 @@ private Q_SLOTS:
                                       QStringLiteral(" --start-url {startUrl}"));
         QVERIFY2(started.exitCode == 0, qPrintable(started.errorText));
         const QString userCode = started.output.value(u"userCode").toString();
-        const QString base = m_standIn.baseUrl().toString();
-        QCOMPARE(started.output.value(u"verificationUri").toString(),
-                 base + QStringLiteral("/device"));
         QCOMPARE(started.output.value(u"verificationUriComplete").toString(),
-                 base + QStringLiteral("/device?user_code=") + userCode);
-        QCOMPARE(started.output.value(u"expiresIn").toInt(), 600);
-        QCOMPARE(started.output.value(u"interval").toInt(), 1);
+                 m_standIn.baseUrl().toString() + QStringLiteral("/device?user_code=") + userCode);
         m_values[QStringLiteral("deviceCode")] = started.output.value(u"deviceCode").toString();
 
         QVERIFY(m_standIn.approve(userCode));
         const CliResult granted = run(poll + QStringLiteral(" --device-code {deviceCode}"));
         QVERIFY2(granted.exitCode == 0, qPrintable(granted.errorText));
-        QCOMPARE(granted.output.value(u"tokenType").toString(), QStringLiteral("Bearer"));
-        QCOMPARE(granted.output.value(u"expiresIn").toInt(), 3600);
         // A device code is good for one token.
         QVERIFY(run(poll + QStringLiteral(" --device-code {deviceCode}"))
                     .errorText.contains(QStringLiteral("(InvalidGrantException)")));
@@ -185,13 +178,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("account"); // -1: the account listing
         QTest::addColumn<int>("requests");
-        QTest::newRow("accounts in pages of 3")
-            << accounts + QStringLiteral(" --page-size 3") << -1 << 3;
-        QTest::newRow("roles in pages of 2")
-            << QStringLiteral("sso list-account-roles --access-token {accessToken} --page-size 2 "
-                              "--account-id ") +
-                   m_standIn.options().accounts[2].accountId
-            << 2 << 3;
+        row("accounts in pages of 3", accounts + QStringLiteral(" --page-size 3"), -1, 3);
+        row("roles in pages of 2",
+            QStringLiteral("sso list-account-roles --access-token {accessToken} --page-size 2 "
+                           "--account-id ") +
+                m_standIn.options().accounts[2].accountId,
+            2, 3);
     }
 
     void followsPages()
@@ -242,14 +234,7 @@ private Q_SLOTS:
         const QString device = poll + QStringLiteral(" --device-code {deviceCode}");
         const QString start =
             oidc + QStringLiteral("start-device-authorization --start-url {startUrl}");
-        const auto row = [](const char *name, const QString &command, const char *fault,
-                            const char *message, int status) {
-            QTest::newRow(name) << command << QString::fromLatin1(fault)
-                                << QString::fromLatin1(message) << status;
-        };
-        // Errors the stand-in reaches on its own.
-        row("unknown device code", poll + QStringLiteral(" --device-code nonsense"), "",
-            "InvalidGrantException", 400);
+        // Errors the stand-in reaches on its own (a spent device code: see the device flow).
         row("wrong client secret",
             start + QStringLiteral(" --client-id {clientId} --client-secret x"), "",
             "InvalidClientException", 401);
@@ -264,9 +249,6 @@ private Q_SLOTS:
         // Errors injected as faults.
         row("pending", device, "token:error=authorization_pending*1",
             "AuthorizationPendingException\\) when calling the CreateToken operation", 400);
-        row("slow down", device, "token:error=slow_down*1", "SlowDownException", 400);
-        row("expired", device, "token:error=expired_token*1", "ExpiredTokenException", 400);
-        row("denied", device, "token:error=access_denied*1", "AccessDeniedException", 400);
         row("server error", device, "token:error=server_error*1", "InternalServerException", 500);
         row("invalid request", accounts, "accounts:error=InvalidRequestException*1",
             "InvalidRequestException", 400);
