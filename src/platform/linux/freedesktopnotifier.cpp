@@ -1,5 +1,6 @@
-#include "foundation/logging.h"
 #include "platform/linux/freedesktopnotifier.h"
+
+#include "foundation/logging.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
