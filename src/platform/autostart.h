@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 namespace tessera {
 
-// Launch at login through an XDG autostart entry ($XDG_CONFIG_HOME/autostart).
+// Whether Tessera starts when the user logs in, and the switch for it.
 class LoginItem
 {
 public:
@@ -14,19 +15,17 @@ public:
         enabled
     };
 
-    // `executable` is what the entry runs; by default this process's binary.
-    explicit LoginItem(QString executable = {});
+    virtual ~LoginItem() = default;
 
-    QString entryPath() const;
-    Status status() const;
+    virtual Status status() const = 0;
     bool isEnabled() const { return status() == Status::enabled; }
-    // Both return false when the entry could not be written or removed, and then say why
-    // in `failure` (a sentence for the user).
-    bool enable(QString *failure = nullptr) const;
-    bool disable(QString *failure = nullptr) const;
-
-private:
-    QString m_executable;
+    // Both return false when the change could not be made, and then say why in `failure`
+    // (a sentence for the user).
+    virtual bool enable(QString *failure = nullptr) const = 0;
+    virtual bool disable(QString *failure = nullptr) const = 0;
 };
+
+// Starts this process's binary at login, the desktop's way.
+std::shared_ptr<LoginItem> makeLoginItem();
 
 } // namespace tessera

@@ -20,7 +20,7 @@ namespace tessera {
 using namespace settingsui;
 
 GeneralSettingsPage::GeneralSettingsPage(AccountStore *store, std::function<void()> applyHotKey,
-                                         LoginItem loginItem, QWidget *parent)
+                                         std::shared_ptr<LoginItem> loginItem, QWidget *parent)
     : QWidget(parent)
     , m_store(store)
     , m_settings(store->defaults())

@@ -23,7 +23,8 @@ class GeneralSettingsPage : public QWidget
 
 public:
     GeneralSettingsPage(AccountStore *store, std::function<void()> applyHotKey,
-                        LoginItem loginItem = LoginItem(), QWidget *parent = nullptr);
+                        std::shared_ptr<LoginItem> loginItem = makeLoginItem(),
+                        QWidget *parent = nullptr);
 
     // Stores what is typed in the portal fields unless it is refused; Return and leaving a
     // field do this too.

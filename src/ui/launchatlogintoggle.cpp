@@ -9,7 +9,7 @@
 
 namespace tessera {
 
-LaunchAtLoginToggle::LaunchAtLoginToggle(LoginItem item, QWidget *parent)
+LaunchAtLoginToggle::LaunchAtLoginToggle(std::shared_ptr<LoginItem> item, QWidget *parent)
     : QWidget(parent)
     , m_item(std::move(item))
 {
@@ -29,23 +29,23 @@ LaunchAtLoginToggle::LaunchAtLoginToggle(LoginItem item, QWidget *parent)
 
 void LaunchAtLoginToggle::reloadStatus()
 {
-    m_enabled = m_item.status() == LoginItem::Status::enabled;
+    m_enabled = m_item->status() == LoginItem::Status::enabled;
     render();
 }
 
 void LaunchAtLoginToggle::setOn(bool on)
 {
-    const bool current = m_item.status() == LoginItem::Status::enabled;
+    const bool current = m_item->status() == LoginItem::Status::enabled;
     if (on == current) {
         m_enabled = on;
         render();
         return;
     }
     QString failure;
-    if (on ? m_item.enable(&failure) : m_item.disable(&failure)) {
+    if (on ? m_item->enable(&failure) : m_item->disable(&failure)) {
         m_statusMessage.reset();
         // No desktop asks for an approval of autostart entries: written means enabled.
-        m_enabled = m_item.status() == LoginItem::Status::enabled;
+        m_enabled = m_item->status() == LoginItem::Status::enabled;
     } else {
         if (on) {
             m_statusMessage = qtTrId("Could not enable launch at login: ") + failure +
@@ -56,7 +56,7 @@ void LaunchAtLoginToggle::setOn(bool on)
             m_statusMessage = qtTrId("Could not disable launch at login: ") + failure;
         }
         qCWarning(lcApp).noquote() << *m_statusMessage;
-        m_enabled = m_item.status() == LoginItem::Status::enabled;
+        m_enabled = m_item->status() == LoginItem::Status::enabled;
     }
     render();
 }

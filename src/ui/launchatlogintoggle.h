@@ -3,6 +3,7 @@
 #include "platform/autostart.h"
 
 #include <QWidget>
+#include <memory>
 #include <optional>
 
 class QCheckBox;
@@ -19,7 +20,8 @@ class LaunchAtLoginToggle : public QWidget
     Q_PROPERTY(QString statusMessage READ statusMessageOrEmpty NOTIFY stateChanged)
 
 public:
-    explicit LaunchAtLoginToggle(LoginItem item = LoginItem(), QWidget *parent = nullptr);
+    explicit LaunchAtLoginToggle(std::shared_ptr<LoginItem> item = makeLoginItem(),
+                                 QWidget *parent = nullptr);
 
     bool isOn() const { return m_enabled; }
     const std::optional<QString> &statusMessage() const { return m_statusMessage; }
@@ -39,7 +41,7 @@ protected:
 private:
     void render();
 
-    LoginItem m_item;
+    std::shared_ptr<LoginItem> m_item;
     bool m_enabled = false;
     std::optional<QString> m_statusMessage;
     QCheckBox *m_toggle = nullptr;

@@ -85,8 +85,8 @@ SettingsView::SettingsView(AccountStore *store, Actions actions, QWidget *parent
             setHotKeyErrorMessage(m_actions.hotKeyErrorMessage());
         }
     };
-    m_general =
-        new GeneralSettingsPage(store, applyHotKey, m_actions.loginItem.value_or(LoginItem()));
+    m_general = new GeneralSettingsPage(
+        store, applyHotKey, m_actions.loginItem ? m_actions.loginItem : makeLoginItem());
     m_regions = new RegionsSettingsPage(store);
     m_services = new ServicesSettingsPage(store);
     m_awsProfiles = new AWSProfilesSettingsView(store);

@@ -44,8 +44,8 @@ public:
         std::function<void()> applyHotKey;
         // What the hotkey service last reported about the stored hotkey, if anything.
         std::function<std::optional<QString>()> hotKeyErrorMessage;
-        // The autostart entry to manage; tests point it elsewhere.
-        std::optional<LoginItem> loginItem;
+        // What launch at login switches; none: the desktop's own (`makeLoginItem`).
+        std::shared_ptr<LoginItem> loginItem;
         // Keeps the AWS CLI's sign-in current; none in tests that do not need it.
         QPointer<CLISignInSharing> cliSignInSharing;
     };

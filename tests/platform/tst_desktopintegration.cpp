@@ -1,4 +1,4 @@
-#include "platform/autostart.h"
+#include "platform/linux/xdgautostartentry.h"
 #include "platform/popupplacement.h"
 #include "platform/singleinstance.h"
 #include "support/testsupport.h"
@@ -56,7 +56,7 @@ private Q_SLOTS:
 
     void loginItemWritesAndRemovesTheAutostartEntry()
     {
-        const LoginItem item(QStringLiteral("/opt/Tessera Apps/tessera"));
+        const XdgAutostartEntry item(QStringLiteral("/opt/Tessera Apps/tessera"));
         QCOMPARE(item.entryPath(), path("config/autostart/tessera.desktop"));
         QVERIFY(!item.isEnabled());
         QVERIFY(item.disable());

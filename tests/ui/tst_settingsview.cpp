@@ -31,6 +31,27 @@ using namespace tessera;
 using namespace Qt::StringLiterals;
 
 namespace {
+// Launch at login as a switch in memory; `failure`, when set, refuses every change.
+struct FakeLoginItem : LoginItem
+{
+    mutable bool on = false;
+    QString failure;
+
+    Status status() const override { return on ? Status::enabled : Status::notRegistered; }
+    bool enable(QString *why) const override { return change(true, why); }
+    bool disable(QString *why) const override { return change(false, why); }
+    bool change(bool wanted, QString *why) const
+    {
+        if (!failure.isEmpty() && why) {
+            *why = failure;
+        }
+        if (!failure.isEmpty()) {
+            return false;
+        }
+        on = wanted;
+        return true;
+    }
+};
 
 const QString portal = u"https://x.test/start"_s;
 
@@ -318,21 +339,22 @@ private Q_SLOTS:
 
     void launchAtLoginSaysWhyItStaysOff()
     {
-        QTemporaryDir folder;
-        qputenv("XDG_CONFIG_HOME", folder.path().toUtf8());
-        LaunchAtLoginToggle toggle(LoginItem(u"/opt/tessera/bin/tessera"_s));
+        const auto item = std::make_shared<FakeLoginItem>();
+        LaunchAtLoginToggle toggle(item);
         toggle.setOn(true);
-        // What the entry holds, and removing it, is tested with the entry itself.
         QVERIFY(toggle.isOn() && !toggle.statusMessage());
         toggle.setOn(false);
-        QVERIFY(!toggle.isOn());
+        QVERIFY(!toggle.isOn() && !item->on);
 
-        // A file where the folder should be: no entry can be written, even by root.
-        QVERIFY(QDir(folder.filePath(u"autostart"_s)).removeRecursively());
-        writeFile(folder.filePath(u"autostart"_s), "not a folder");
+        item->failure = u"The folder could not be created."_s;
         toggle.setOn(true);
         QVERIFY(!toggle.isOn());
-        QVERIFY(toggle.statusMessage()->startsWith(u"Could not enable launch at login:"_s));
+        QVERIFY(toggle.statusMessage()->startsWith(
+            u"Could not enable launch at login: The folder could not be created."_s));
+        // The desktop's own settings switched it on meanwhile: shown when the page shows.
+        item->on = true;
+        toggle.reloadStatus();
+        QVERIFY(toggle.isOn());
     }
 
     void oneWindowThatReadsSettingsAfreshWhenReopened()

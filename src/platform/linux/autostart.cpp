@@ -1,6 +1,5 @@
-#include "platform/autostart.h"
-
 #include "foundation/logging.h"
+#include "platform/linux/xdgautostartentry.h"
 #include "storage/supportfiles.h"
 
 #include <QCoreApplication>
@@ -41,18 +40,18 @@ bool fail(QString *failure, const QString &description)
 }
 } // namespace
 
-LoginItem::LoginItem(QString executable)
+XdgAutostartEntry::XdgAutostartEntry(QString executable)
     : m_executable(executable.isEmpty() ? QCoreApplication::applicationFilePath()
                                         : std::move(executable))
 {}
 
-QString LoginItem::entryPath() const
+QString XdgAutostartEntry::entryPath() const
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/") + entryFileName;
 }
 
-LoginItem::Status LoginItem::status() const
+LoginItem::Status XdgAutostartEntry::status() const
 {
     const QString path = entryPath();
     if (!QFileInfo::exists(path)) {
@@ -68,7 +67,7 @@ LoginItem::Status LoginItem::status() const
     return switchedOff ? Status::notRegistered : Status::enabled;
 }
 
-bool LoginItem::enable(QString *failure) const
+bool XdgAutostartEntry::enable(QString *failure) const
 {
     const QString path = entryPath();
     const QString folder = QFileInfo(path).absolutePath();
@@ -97,7 +96,7 @@ bool LoginItem::enable(QString *failure) const
     return true;
 }
 
-bool LoginItem::disable(QString *failure) const
+bool XdgAutostartEntry::disable(QString *failure) const
 {
     QFile file(entryPath());
     if (!file.exists() || file.remove()) {
@@ -108,6 +107,11 @@ bool LoginItem::disable(QString *failure) const
     return fail(
         failure,
         QStringLiteral("“%1” could not be removed (%2).").arg(file.fileName(), file.errorString()));
+}
+
+std::shared_ptr<LoginItem> makeLoginItem()
+{
+    return std::make_shared<XdgAutostartEntry>();
 }
 
 } // namespace tessera
