@@ -9,6 +9,7 @@
 //   bench_menupanel --binary PATH [--size N]    the tessera binary: start-up and idle memory
 #include "accounts/accountstore.h"
 #include "aws/curlhttptransport.h"
+#include "benchdata.h"
 #include "foundation/manualclock.h"
 #include "processstats.h"
 #include "storage/inmemorykeychain.h"
@@ -38,79 +39,16 @@
 #include <vector>
 
 using namespace tessera;
+using bench::percentile;
+using bench::threadCpuMilliseconds;
 
 namespace {
 
-constexpr int rolesPerAccount = 4;
-constexpr int pinnedCount = 20;
-constexpr int groupCount = 12;
 constexpr int measuredRounds = 5;
-
-class Sequence
-{
-public:
-    quint32 next()
-    {
-        m_state = m_state * 1664525u + 1013904223u;
-        return m_state >> 8;
-    }
-    int below(int n) { return int(next() % quint32(n)); }
-
-private:
-    quint32 m_state = 20260101u;
-};
 
 QString s(const char *text)
 {
     return QString::fromUtf8(text);
-}
-
-AccountCache makeCache(int count, Organization &organization)
-{
-    const QStringList teams = {
-        s("payments"),  s("identity"), s("search"),        s("billing"), s("data-platform"),
-        s("ml"),        s("mobile"),   s("web"),           s("infra"),   s("security"),
-        s("analytics"), s("checkout"), s("logistics"),     s("catalog"), s("messaging"),
-        s("growth"),    s("support"),  s("observability"), s("edge"),    s("storage"),
-    };
-    const QStringList environments = {s("prod"),    s("staging"), s("dev"),
-                                      s("sandbox"), s("qa"),      s("perf")};
-    const QStringList rolePool = {
-        s("AdministratorAccess"), s("ReadOnlyAccess"), s("PowerUserAccess"),
-        s("DeveloperAccess"),     s("BillingAccess"),  s("SecurityAudit"),
-        s("ViewOnlyAccess"),      s("DatabaseAdmin"),  s("NetworkAdministrator"),
-    };
-    Sequence random;
-    AccountCache cache;
-    for (int i = 0; i < count; ++i) {
-        AWSAccount account;
-        account.accountId =
-            QStringLiteral("%1").arg(100000000000LL + qint64(i) * 7919, 12, 10, QLatin1Char('0'));
-        account.accountName = QStringLiteral("acme-%1-%2-%3")
-                                  .arg(teams.at(random.below(int(teams.size()))),
-                                       environments.at(random.below(int(environments.size()))))
-                                  .arg(i);
-        const int first = random.below(int(rolePool.size()));
-        for (int r = 0; r < 1 + random.below(rolesPerAccount); ++r) {
-            account.roles.append(rolePool.at((first + r * 4) % rolePool.size()));
-        }
-        cache.accounts.append(account);
-    }
-    cache.lastSync = QDateTime::currentDateTimeUtc();
-    for (int g = 0; g < groupCount; ++g) {
-        organization.groupNames.append(QStringLiteral("Team %1").arg(teams.at(g)));
-    }
-    for (const AWSAccount &account : std::as_const(cache.accounts)) {
-        if (random.below(10) < 3) {
-            organization.accountGroups.insert(account.accountId,
-                                              organization.groupNames.at(random.below(groupCount)));
-        }
-    }
-    for (int p = 0; p < pinnedCount; ++p) {
-        organization.pinnedAccountIds.append(cache.accounts.at(random.below(count)).accountId);
-    }
-    organization.pinnedAccountIds = uniqued(organization.pinnedAccountIds);
-    return cache;
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)
@@ -122,25 +60,15 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 
 void writeSupportFiles(const QString &dataHome, int count)
 {
-    Organization organization;
-    const AccountCache cache = makeCache(count, organization);
+    const bench::Organisation data = bench::makeOrganisation(
+        {.accounts = count, .rolesPerAccount = 3, .pinned = 20, .groups = 12});
+    AccountCache cache;
+    cache.accounts = data.accounts;
+    cache.lastSync = QDateTime::currentDateTimeUtc();
+    const Organization &organization = data.organization;
     const QString folder = dataHome + QStringLiteral("/Tessera/");
     writeFile(folder + QLatin1String(accountCacheFileName), encodeAccountCache(cache));
     writeFile(folder + QLatin1String(organizationFileName), encodeOrganization(organization));
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    const auto index = size_t(p * double(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
-
-double threadCpuMilliseconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
 qint64 statusKiB(const QString &statusPath, const QByteArray &field)

@@ -3,9 +3,9 @@
 // worst) and the heap allocations made per keystroke.
 #include "accounts/accountstore.h"
 #include "aws/curlhttptransport.h"
+#include "benchdata.h"
 #include "foundation/manualclock.h"
 #include "quicksearch/quickswitchermodel.h"
-#include "quicksearchbenchdata.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"

@@ -4,9 +4,9 @@
 // and queries as bench_quicksearch, so the two sets of figures can be compared.
 #include "accounts/accountstore.h"
 #include "aws/curlhttptransport.h"
+#include "benchdata.h"
 #include "foundation/manualclock.h"
 #include "platform/hotkeymanager.h"
-#include "quicksearchbenchdata.h"
 #include "storage/inmemorykeychain.h"
 #include "storage/settings.h"
 #include "storage/supportfiles.h"
@@ -109,7 +109,7 @@ int main(int argc, char **argv)
     storeOptions.clock = clock;
     AccountStore store(std::move(storeOptions));
     std::printf("accounts %lld x %d roles\n", static_cast<long long>(store.accounts().size()),
-                rolesPerAccount);
+                OrganisationSize().rolesPerAccount);
 
     auto hotKey = std::make_unique<BenchHotKey>();
     BenchHotKey *chord = hotKey.get();

@@ -1,4 +1,4 @@
-#include "quicksearchbenchdata.h"
+#include "benchdata.h"
 
 #include <QString>
 #include <algorithm>
@@ -28,7 +28,7 @@ QString s(const char *text)
 }
 } // namespace
 
-Organisation makeOrganisation()
+Organisation makeOrganisation(const OrganisationSize &size)
 {
     const QStringList teams = {
         s("payments"),  s("identity"), s("search"),        s("billing"), s("data-platform"),
@@ -47,7 +47,7 @@ Organisation makeOrganisation()
 
     Sequence random;
     Organisation result;
-    for (int i = 0; i < accountCount; ++i) {
+    for (int i = 0; i < size.accounts; ++i) {
         AWSAccount account;
         account.accountId = QStringLiteral("%1").arg(
             100000000000LL + qint64(random.next()) * 97 + i, 12, 10, QLatin1Char('0'));
@@ -56,26 +56,26 @@ Organisation makeOrganisation()
                                        environments.at(random.below(int(environments.size()))))
                                   .arg(i);
         const int first = random.below(int(rolePool.size()));
-        for (int r = 0; r < rolesPerAccount; ++r) {
+        for (int r = 0; r < size.rolesPerAccount; ++r) {
             account.roles.append(rolePool.at((first + r * 5) % rolePool.size()));
         }
         result.accounts.append(account);
     }
 
     Organization &organization = result.organization;
-    for (int g = 0; g < groupCount; ++g) {
+    for (int g = 0; g < size.groups; ++g) {
         organization.groupNames.append(
             QStringLiteral("Team %1 %2").arg(teams.at(g % teams.size())).arg(g / teams.size() + 1));
     }
     for (const AWSAccount &account : std::as_const(result.accounts)) {
         if (random.below(10) < 4) {
-            organization.accountGroups.insert(account.accountId,
-                                              organization.groupNames.at(random.below(groupCount)));
+            organization.accountGroups.insert(
+                account.accountId, organization.groupNames.at(random.below(size.groups)));
         }
     }
-    for (int p = 0; p < pinnedCount; ++p) {
+    for (int p = 0; p < size.pinned; ++p) {
         organization.pinnedAccountIds.append(
-            result.accounts.at(random.below(accountCount)).accountId);
+            result.accounts.at(random.below(size.accounts)).accountId);
     }
     organization.pinnedAccountIds = uniqued(organization.pinnedAccountIds);
     return result;
