@@ -140,17 +140,8 @@ int runPanel(int count, const QString &screenshot)
     writeSupportFiles(dataHome.path(), count);
 
     auto clock = std::make_shared<ManualClock>();
-    auto settings = std::make_shared<InMemorySettingsStore>();
-    registerTesseraDefaults(*settings);
-    InMemoryKeychainStore keychain;
-    AccountStore::Options storeOptions;
-    storeOptions.loadPersistedState = true;
-    storeOptions.keychain = Keychain(keychain.operations());
-    storeOptions.settings = settings;
-    storeOptions.openURL = [](const QUrl &) { return true; };
-    storeOptions.transport = defaultHttpTransport();
-    storeOptions.clock = clock;
-    AccountStore store(std::move(storeOptions));
+    const std::unique_ptr<AccountStore> loaded = bench::makeStoreOnFakes(clock);
+    AccountStore &store = *loaded;
     const qint64 rssLoaded = statusKiB(QStringLiteral("/proc/self/status"), "VmRSS:");
 
     // As the desktop shell opens it: a window holding the panel.

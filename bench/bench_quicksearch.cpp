@@ -127,17 +127,8 @@ int main(int argc, char **argv)
     saveOrganization(data.organization);
 
     auto clock = std::make_shared<ManualClock>();
-    auto settings = std::make_shared<InMemorySettingsStore>();
-    registerTesseraDefaults(*settings);
-    InMemoryKeychainStore keychain;
-    AccountStore::Options storeOptions;
-    storeOptions.loadPersistedState = true;
-    storeOptions.keychain = Keychain(keychain.operations());
-    storeOptions.settings = settings;
-    storeOptions.openURL = [](const QUrl &) { return true; };
-    storeOptions.transport = defaultHttpTransport();
-    storeOptions.clock = clock;
-    AccountStore store(std::move(storeOptions));
+    const std::unique_ptr<AccountStore> loaded = bench::makeStoreOnFakes(clock);
+    AccountStore &store = *loaded;
     std::printf("accounts %lld, pinned %lld, grouped %lld, groups %lld\n",
                 static_cast<long long>(store.accounts().size()),
                 static_cast<long long>(store.organization().pinnedAccountIds.size()),

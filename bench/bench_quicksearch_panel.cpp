@@ -98,16 +98,8 @@ int main(int argc, char **argv)
 
     auto clock = std::make_shared<ManualClock>();
     auto settings = std::make_shared<InMemorySettingsStore>();
-    registerTesseraDefaults(*settings);
-    InMemoryKeychainStore keychain;
-    AccountStore::Options storeOptions;
-    storeOptions.loadPersistedState = true;
-    storeOptions.keychain = Keychain(keychain.operations());
-    storeOptions.settings = settings;
-    storeOptions.openURL = [](const QUrl &) { return true; };
-    storeOptions.transport = defaultHttpTransport();
-    storeOptions.clock = clock;
-    AccountStore store(std::move(storeOptions));
+    const std::unique_ptr<AccountStore> loaded = bench::makeStoreOnFakes(clock, settings);
+    AccountStore &store = *loaded;
     std::printf("accounts %lld x %d roles\n", static_cast<long long>(store.accounts().size()),
                 OrganisationSize().rolesPerAccount);
 

@@ -1,5 +1,9 @@
 #include "benchdata.h"
 
+#include "aws/curlhttptransport.h"
+#include "storage/inmemorykeychain.h"
+#include "storage/settings.h"
+
 #include <QString>
 #include <algorithm>
 #include <ctime>
@@ -79,6 +83,20 @@ Organisation makeOrganisation(const OrganisationSize &size)
     }
     organization.pinnedAccountIds = uniqued(organization.pinnedAccountIds);
     return result;
+}
+
+std::unique_ptr<AccountStore> makeStoreOnFakes(std::shared_ptr<ManualClock> clock,
+                                               std::shared_ptr<SettingsStore> settings)
+{
+    registerTesseraDefaults(*settings);
+    AccountStore::Options options;
+    options.loadPersistedState = true;
+    options.keychain = Keychain(InMemoryKeychainStore().operations());
+    options.settings = std::move(settings);
+    options.openURL = [](const QUrl &) { return true; };
+    options.transport = defaultHttpTransport();
+    options.clock = std::move(clock);
+    return std::make_unique<AccountStore>(std::move(options));
 }
 
 double threadCpuMilliseconds()
