@@ -5,7 +5,6 @@
 #include "ui/launchatlogintoggle.h"
 #include "ui/settingsentryrules.h"
 #include "ui/settingswidgets.h"
-#include "ui/syncchoices.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,23 +73,8 @@ QWidget *GeneralSettingsPage::buildSyncSection()
 {
     QGroupBox *box = section(qtTrId("Sync"), this);
     auto *form = new QFormLayout;
-    m_syncPicker = new QComboBox(box);
-    m_syncPicker->setObjectName(QStringLiteral("syncPicker"));
-    for (const SyncChoice &choice : syncChoices) {
-        m_syncPicker->addItem(qtTrId(choice.label), choice.minutes);
-    }
-    const int storedMinutes = m_settings.integer(key(settingskey::syncMinutes));
-    // A value set elsewhere that is not one of the choices stays visible as what it is.
-    int index = m_syncPicker->findData(storedMinutes);
-    if (index < 0) {
-        m_syncPicker->addItem(qtTrId("Every %n minute(s)", storedMinutes), storedMinutes);
-        index = m_syncPicker->count() - 1;
-    }
-    m_syncPicker->setCurrentIndex(index);
-    connect(m_syncPicker, &QComboBox::activated, this, [this](int i) {
-        m_settings.setInteger(key(settingskey::syncMinutes), m_syncPicker->itemData(i).toInt());
-        m_store->configureSyncTimer();
-    });
+    m_syncPicker = settingsui::syncPicker(
+        m_settings, [this] { m_store->configureSyncTimer(); }, box);
     form->addRow(qtTrId("Auto-sync accounts and roles"), m_syncPicker);
     qobject_cast<QVBoxLayout *>(box->layout())->addLayout(form);
     return box;

@@ -6,7 +6,6 @@
 #include "ui/onboardingvalidation.h"
 #include "ui/settingswidgets.h"
 #include "ui/signinginview.h"
-#include "ui/syncchoices.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -263,22 +262,7 @@ QWidget *OnboardingView::buildPreferences()
     layout->addSpacing(10);
     auto *form = new QFormLayout;
 
-    m_syncPicker = new QComboBox(page);
-    m_syncPicker->setObjectName(QStringLiteral("syncPicker"));
-    const int storedMinutes = m_settings.integer(key(settingskey::syncMinutes));
-    for (const SyncChoice &choice : syncChoices) {
-        m_syncPicker->addItem(qtTrId(choice.label), choice.minutes);
-    }
-    // A value set elsewhere that is not one of the choices stays visible as what it is.
-    int index = m_syncPicker->findData(storedMinutes);
-    if (index < 0) {
-        m_syncPicker->addItem(qtTrId("Every %n minute(s)", storedMinutes), storedMinutes);
-        index = m_syncPicker->count() - 1;
-    }
-    m_syncPicker->setCurrentIndex(index);
-    connect(m_syncPicker, &QComboBox::activated, this, [this](int i) {
-        m_settings.setInteger(key(settingskey::syncMinutes), m_syncPicker->itemData(i).toInt());
-    });
+    m_syncPicker = settingsui::syncPicker(m_settings, {}, page);
     form->addRow(qtTrId("Auto-sync accounts and roles"), m_syncPicker);
 
     m_hotkeyPicker = settingsui::hotKeyPicker(

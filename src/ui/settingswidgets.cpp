@@ -3,6 +3,7 @@
 #include "quicksearch/hotkeypreset.h"
 #include "storage/settings.h"
 #include "ui/hotkeychoice.h"
+#include "ui/syncchoices.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -60,6 +61,32 @@ QComboBox *hotKeyPicker(SettingsStore &settings, std::function<void()> chosen, Q
                      [&settings, picker, chosen = std::move(chosen)](int i) {
                          settings.setString(key(settingskey::quickSearchHotkey),
                                             picker->itemData(i).toString());
+                         if (chosen) {
+                             chosen();
+                         }
+                     });
+    return picker;
+}
+
+QComboBox *syncPicker(SettingsStore &settings, std::function<void()> chosen, QWidget *parent)
+{
+    auto *picker = new QComboBox(parent);
+    picker->setObjectName(QStringLiteral("syncPicker"));
+    for (const SyncChoice &choice : syncChoices) {
+        picker->addItem(qtTrId(choice.label), choice.minutes);
+    }
+    const int storedMinutes = settings.integer(key(settingskey::syncMinutes));
+    // A value set elsewhere that is not one of the choices stays visible as what it is.
+    int index = picker->findData(storedMinutes);
+    if (index < 0) {
+        picker->addItem(qtTrId("Every %n minute(s)", storedMinutes), storedMinutes);
+        index = picker->count() - 1;
+    }
+    picker->setCurrentIndex(index);
+    QObject::connect(picker, &QComboBox::activated, picker,
+                     [&settings, picker, chosen = std::move(chosen)](int i) {
+                         settings.setInteger(key(settingskey::syncMinutes),
+                                             picker->itemData(i).toInt());
                          if (chosen) {
                              chosen();
                          }

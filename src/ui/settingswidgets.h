@@ -29,5 +29,8 @@ void setMessage(QLabel *line, const QString &text);
 // The Quick Search hotkey choices with the stored one selected; a choice is stored at once,
 // then `chosen` runs.
 QComboBox *hotKeyPicker(SettingsStore &settings, std::function<void()> chosen, QWidget *parent);
+// The auto-sync intervals with the stored one selected; a choice is stored at once, then
+// `chosen` runs.
+QComboBox *syncPicker(SettingsStore &settings, std::function<void()> chosen, QWidget *parent);
 
 } // namespace tessera::settingsui
